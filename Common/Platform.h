@@ -1,0 +1,31 @@
+#pragma once
+// The one door to the operating system: clock, CPU and memory figures, working directory.
+// Linux implementation in PlatformLinux.cpp; nothing else includes <unistd.h> or reads /proc.
+
+#include <cstdint>
+#include <string>
+
+// Milliseconds since system start as a 32-bit count widened to 64 bits (high half always 0).
+// Wraps after 2^32 ms; only differences between readings carry meaning.
+std::uint64_t getTickCount();
+
+namespace platform {
+
+// Blocks the calling thread for the given number of milliseconds (nothing for <= 0).
+void sleepMs(std::int64_t ms);
+
+// System-wide CPU times in 100 ns units; kernel includes idle, as the statistics expect.
+bool systemTimes(std::uint64_t& idle, std::uint64_t& kernel, std::uint64_t& user);
+
+// This process's CPU times in 100 ns units.
+bool processTimes(std::uint64_t& kernel, std::uint64_t& user);
+
+unsigned processorCount();
+
+// Resident set size of this process in bytes.
+bool workingSetBytes(std::uint64_t& bytes);
+
+// The working directory, or an empty string when it cannot be read.
+std::string currentDirectory();
+
+}  // namespace platform

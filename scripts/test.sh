@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Sets up a fresh machine (packages), builds, and runs the whole test suite.
+# MORVIK_SKIP_INSTALL=1 skips the package step on a machine that already has them.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+if [ "${MORVIK_SKIP_INSTALL:-0}" != 1 ]; then
+  bash scripts/install-deps.sh
+fi
+
+bash scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+# The client's OpenGL tests draw into a virtual X server with Mesa's software renderer.
+export LIBGL_ALWAYS_SOFTWARE=1
+xvfb-run -a -s "-screen 0 1024x768x24" \
+  ctest --test-dir build --output-on-failure -j "$(nproc)" --timeout 300
