@@ -1,0 +1,103 @@
+// Linux implementation of the platform layer.
+
+#include <sys/resource.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+
+#include "Common/Platform.h"
+
+std::uint64_t getTickCount() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    const std::uint64_t ms = static_cast<std::uint64_t>(ts.tv_sec) * 1000u +
+                             static_cast<std::uint64_t>(ts.tv_nsec) / 1000000u;
+    // A 32-bit counter, like the tick counts the statistics and timestamps are built on.
+    return ms & 0xFFFFFFFFu;
+}
+
+namespace platform {
+
+void sleepMs(std::int64_t ms) {
+    if (ms > 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    }
+}
+
+namespace {
+// Clock ticks (USER_HZ) to 100 ns units.
+std::uint64_t ticksTo100ns(unsigned long long ticks) {
+    static const long hz = sysconf(_SC_CLK_TCK);
+    return static_cast<std::uint64_t>(ticks) * (10000000ull / static_cast<std::uint64_t>(hz));
+}
+}  // namespace
+
+bool systemTimes(std::uint64_t& idle, std::uint64_t& kernel, std::uint64_t& user) {
+    FILE* f = std::fopen("/proc/stat", "r");
+    if (!f) {
+        return false;
+    }
+    unsigned long long usr = 0, nice = 0, sys = 0, idl = 0, iowait = 0, irq = 0, softirq = 0,
+                       steal = 0;
+    const int n = std::fscanf(f, "cpu %llu %llu %llu %llu %llu %llu %llu %llu", &usr, &nice, &sys,
+                              &idl, &iowait, &irq, &softirq, &steal);
+    std::fclose(f);
+    if (n < 4) {
+        return false;
+    }
+    idle = ticksTo100ns(idl + iowait);
+    // Kernel time counts the idle time too, so that kernel + user is all the processors' time.
+    kernel = ticksTo100ns(sys + irq + softirq + steal) + idle;
+    user = ticksTo100ns(usr + nice);
+    return true;
+}
+
+bool processTimes(std::uint64_t& kernel, std::uint64_t& user) {
+    rusage usage{};
+    if (getrusage(RUSAGE_SELF, &usage) != 0) {
+        return false;
+    }
+    auto to100ns = [](const timeval& tv) {
+        return static_cast<std::uint64_t>(tv.tv_sec) * 10000000ull +
+               static_cast<std::uint64_t>(tv.tv_usec) * 10ull;
+    };
+    kernel = to100ns(usage.ru_stime);
+    user = to100ns(usage.ru_utime);
+    return true;
+}
+
+unsigned processorCount() {
+    const long n = sysconf(_SC_NPROCESSORS_ONLN);
+    return n > 0 ? static_cast<unsigned>(n) : 1u;
+}
+
+bool workingSetBytes(std::uint64_t& bytes) {
+    FILE* f = std::fopen("/proc/self/statm", "r");
+    if (!f) {
+        return false;
+    }
+    unsigned long long size = 0, resident = 0;
+    const int n = std::fscanf(f, "%llu %llu", &size, &resident);
+    std::fclose(f);
+    if (n != 2) {
+        return false;
+    }
+    bytes =
+        static_cast<std::uint64_t>(resident) * static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
+    return true;
+}
+
+std::string currentDirectory() {
+    char buffer[PATH_MAX];
+    if (!getcwd(buffer, sizeof buffer)) {
+        return std::string();
+    }
+    return std::string(buffer);
+}
+
+}  // namespace platform
