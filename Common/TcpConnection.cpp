@@ -1,7 +1,6 @@
 #include "Common/TcpConnection.h"
 
 #include <boost/asio/buffer.hpp>
-#include <boost/asio/error.hpp>
 #include <boost/asio/write.hpp>
 #include <utility>
 
