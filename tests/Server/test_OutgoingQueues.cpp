@@ -13,19 +13,6 @@ using boost::asio::ip::udp;
 
 namespace {
 
-// A message whose encoding is exactly size bytes (size >= 140): a health and a padded name.
-Morvik::PlayerData messageOfSize(std::size_t size) {
-    Morvik::PlayerData data;
-    data.set_health(1.0f);
-    std::size_t nameLength = size;
-    do {
-        --nameLength;
-        data.set_name(std::string(nameLength, 'n'));
-    } while (data.ByteSizeLong() > size);
-    EXPECT_EQ(data.ByteSizeLong(), size);
-    return data;
-}
-
 Morvik::ObjectInfo infoWithId(std::uint64_t id, std::size_t padding = 0) {
     Morvik::ObjectInfo info;
     info.set_id(id);
@@ -46,6 +33,18 @@ Morvik::ObjectUpdate updateWithId(std::uint64_t id) {
     update.set_timestamp(0);
     setPosition(update.mutable_position(), Vec3(4, 5, 6));
     return update;
+}
+
+// A valid ObjectInfo whose encoding is exactly size bytes (size >= 200), padded by its name.
+Morvik::ObjectInfo messageOfSize(std::size_t size) {
+    Morvik::ObjectInfo info = infoWithId(1);
+    std::size_t nameLength = size;
+    do {
+        --nameLength;
+        info.mutable_playerdata()->set_name(std::string(nameLength, 'n'));
+    } while (info.ByteSizeLong() > size);
+    EXPECT_EQ(info.ByteSizeLong(), size);
+    return info;
 }
 
 std::vector<NetworkEventPtr> decodeStream(const std::string& bytes) {
@@ -95,7 +94,7 @@ TEST_F(OutgoingQueuesTest, AFrameIsLengthThenTypeThenBody) {
     OutgoingQueues::appendFrame(destroy, buffer, MessageType::ObjectDestroy);
     EXPECT_EQ(buffer, std::string("x\x04\x00\x03\x08\xAC\x02", 7));
 
-    const Morvik::PlayerData big = messageOfSize(300);  // N = 301 = 0x012D
+    const Morvik::ObjectInfo big = messageOfSize(300);  // N = 301 = 0x012D
     buffer.clear();
     OutgoingQueues::appendFrame(big, buffer, MessageType::ObjectInfo);
     ASSERT_EQ(buffer.size(), 303u);
@@ -107,17 +106,17 @@ TEST_F(OutgoingQueuesTest, AFrameIsLengthThenTypeThenBody) {
 
 TEST_F(OutgoingQueuesTest, AFrameJoinsTheBufferWhileLengthPlusNStaysWithinOneThousand) {
     OutgoingQueues::BufferList fits;
-    queues->enqueueMessage(messageOfSize(498), fits, MessageType::ObjectInfo);  // 500 bytes
+    queues->enqueueMessage(messageOfSize(497), fits, MessageType::ObjectInfo);  // 500 bytes
     queues->enqueueMessage(messageOfSize(499), fits, MessageType::ObjectInfo);  // N = 500
     ASSERT_EQ(fits.size(), 1u);
     EXPECT_EQ(fits[0]->size(), 1002u);
 
     OutgoingQueues::BufferList overflows;
-    queues->enqueueMessage(messageOfSize(499), overflows, MessageType::ObjectInfo);  // 501 bytes
+    queues->enqueueMessage(messageOfSize(498), overflows, MessageType::ObjectInfo);  // 501 bytes
     queues->enqueueMessage(messageOfSize(499), overflows, MessageType::ObjectInfo);
     ASSERT_EQ(overflows.size(), 2u);
     EXPECT_EQ(overflows[0]->size(), 501u);
-    EXPECT_EQ(overflows[1]->size(), 501u);
+    EXPECT_EQ(overflows[1]->size(), 502u);
 }
 
 TEST_F(OutgoingQueuesTest, AnOversizedFrameGetsABufferOfItsOwnAndNoEmptyOne) {
@@ -337,7 +336,7 @@ TEST_F(QueuesOverLoopbackTest, UdpReachesEveryPlayerOfTheGroupAndTcpOnlyThoseSti
 
 TEST_F(QueuesOverLoopbackTest, TheBatchLimitHoldsOnTheWire) {
     Client& client = join();
-    queues->enqueueMessage(messageOfSize(498), queues->udpBroadcast, MessageType::ObjectInfo);
+    queues->enqueueMessage(messageOfSize(497), queues->udpBroadcast, MessageType::ObjectInfo);
     queues->enqueueMessage(messageOfSize(499), queues->udpBroadcast, MessageType::ObjectInfo);
     queues->flush();
     auto datagram = loopback::receiveDatagram(*client.udpPeer);
@@ -345,13 +344,13 @@ TEST_F(QueuesOverLoopbackTest, TheBatchLimitHoldsOnTheWire) {
     EXPECT_EQ(datagram->size(), 1002u);
     EXPECT_EQ(decodeStream(*datagram).size(), 2u);
 
-    queues->enqueueMessage(messageOfSize(499), queues->udpBroadcast, MessageType::ObjectInfo);
+    queues->enqueueMessage(messageOfSize(498), queues->udpBroadcast, MessageType::ObjectInfo);
     queues->enqueueMessage(messageOfSize(499), queues->udpBroadcast, MessageType::ObjectInfo);
     queues->flush();
-    for (int i = 0; i < 2; ++i) {
+    for (std::size_t size : {501u, 502u}) {
         datagram = loopback::receiveDatagram(*client.udpPeer);
         ASSERT_TRUE(datagram.has_value());
-        EXPECT_EQ(datagram->size(), 501u);
+        EXPECT_EQ(datagram->size(), size);
     }
 }
 

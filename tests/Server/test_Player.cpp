@@ -178,7 +178,7 @@ TEST_F(PlayerTest, AShotFliesAlongTheNoseWithTheShipsVelocityAdded) {
     EXPECT_EQ(info.id(), shot->id);
     EXPECT_EQ(info.objecttype(), 1u);
     EXPECT_EQ(info.timestamp(), static_cast<std::uint32_t>(fakeNowMs));
-    EXPECT_FLOAT_EQ(info.position().z, shot->position.z);
+    EXPECT_FLOAT_EQ(info.position().z(), shot->position.z);
     EXPECT_FLOAT_EQ(info.orientation().w(), shot->orientation.w);
     EXPECT_FLOAT_EQ(info.orientation().y(), shot->orientation.y);
     ASSERT_TRUE(info.has_projectiledata());
