@@ -10,6 +10,7 @@ if [ "${MORVIK_SKIP_INSTALL:-0}" != 1 ]; then
 fi
 
 bash scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+bash scripts/setup-resources.sh
 
 slow=1
 if [ "${MORVIK_SKIP_SLOW:-0}" = 1 ]; then slow=0; fi
