@@ -26,14 +26,24 @@ names=()
 for entry in "${targets[@]}"; do names+=("${entry%%:*}"); done
 cmake --build "$dir" --target "${names[@]}"
 
+# The client's ships load their textures: the client target draws into a virtual X server
+# with Mesa's software renderer, and finds Resources/ beside its working directory.
+ln -sfn ../Resources "$dir/Resources"
+export LIBGL_ALWAYS_SOFTWARE=1
+export LSAN_OPTIONS="suppressions=$PWD/tools/fuzz/lsan-suppressions.txt:print_suppressions=0"
+
 pids=()
 for entry in "${targets[@]}"; do
   IFS=: read -r name seeds maxlen <<<"$entry"
   work="$dir/fuzz-$name"
   rm -rf "$work" && mkdir -p "$work/corpus"
+  display=()
+  if [ "$name" = fuzz_client_receive ]; then
+    display=(xvfb-run -a -s "-screen 0 640x480x24")
+  fi
   # stdout carries the server's and client's console lines for every bad frame: dropped.
-  (cd "$work" && "../bin/$name" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
-     -max_len="$maxlen" -close_fd_mask=1 -print_final_stats=1 \
+  (cd "$work" && "${display[@]}" "../bin/$name" -max_total_time="$seconds" -timeout=10 \
+     -rss_limit_mb=2048 -max_len="$maxlen" -close_fd_mask=1 -print_final_stats=1 \
      corpus "$PWD/../../tools/fuzz/corpus/$seeds" >log.txt 2>&1) &
   pids+=($!)
 done
