@@ -149,6 +149,9 @@ private:
 }  // namespace
 
 TEST_F(HostileResources, ClientThatNeverReadsIsDroppedAtItsBacklogCap) {
+    // Shots are broadcast over TCP as well.
+    extraProbes.push_back(joinProbe(true));
+    ASSERT_TRUE(extraProbes.back());
     const int baseline = server->openDescriptors();
     const std::int64_t residentBefore = server->residentBytes();
 
@@ -173,9 +176,6 @@ TEST_F(HostileResources, ClientThatNeverReadsIsDroppedAtItsBacklogCap) {
         },
         5000));
 
-    // Shots are broadcast over TCP as well.
-    extraProbes.push_back(joinProbe(true));
-    ASSERT_TRUE(extraProbes.back());
     const double from = player->secondsSinceStart();
     JoinChurn churn(server->port(), 50);
     churn.start();
