@@ -13,10 +13,11 @@ CC=clang CXX=clang++ cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDeb
 
 # target:seed folder:longest input
 all=(fuzz_frame_stream:stream:16384 fuzz_server_receive:server:8192 fuzz_client_receive:client:8192)
+known=$(ninja -C "$dir" -t targets all)
 targets=()
 for entry in "${all[@]}"; do
   name=${entry%%:*}
-  if ninja -C "$dir" -t targets all 2>/dev/null | grep -q "^$name:"; then
+  if grep -q "^$name: phony" <<<"$known"; then
     targets+=("$entry")
   else
     echo "fuzz: $name is not built in this tree"

@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <random>
 
 #include "tests/hostile/ServedPlayerFixture.h"
@@ -104,4 +105,30 @@ TEST_F(HostileUdp, FloodOfValidClientUpdatesFromOneClient) {
     ASSERT_NE(found, view.objects.end());
     EXPECT_FALSE(found->second.destroyed);
     newcomer->stop();
+}
+
+TEST_F(HostileUdp, OversizedOrientationsDoNotMakeShipsNonFinite) {
+    auto hostile = joinRaw();
+    ASSERT_TRUE(hostile);
+    DatagramSender sender(server->port());
+    // Finite, but far from a unit quaternion: rotating by it scales by its squared length.
+    for (float scale : {1e10f, 1e20f, 3e38f}) {
+        for (int i = 0; i < 10; ++i) {
+            sender.send(qportPrefix(hostile->qport()) +
+                        clientUpdateFrame(scale, scale, 0, 0, 0x40000011u));
+            sleepForMs(40);
+        }
+    }
+    sleepForMs(1500);
+    const ProbePlayer::View view = player->snapshot();
+    for (const auto& [id, known] : view.objects) {
+        for (const ProbePlayer::Sample& sample : known.recent) {
+            for (float value : sample.position) {
+                EXPECT_TRUE(std::isfinite(value)) << "ship " << id;
+            }
+            for (float value : sample.orientation) {
+                EXPECT_TRUE(std::isfinite(value)) << "ship " << id;
+            }
+        }
+    }
 }

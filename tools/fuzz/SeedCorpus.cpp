@@ -95,9 +95,9 @@ std::string welcome(std::uint64_t id, std::uint32_t qport) {
     return frame(MessageType::Welcome, message);
 }
 
-std::string clientUpdate(std::uint32_t controls) {
+std::string clientUpdate(std::uint32_t controls, float scale = 1.0f) {
     Morvik::ClientUpdate update;
-    setOrientation(update.mutable_orientation(), 0.9239f, 0, 0.3827f, 0);
+    setOrientation(update.mutable_orientation(), 0.9239f * scale, 0, 0.3827f * scale, 0);
     update.set_boosterson(controls);
     return frame(MessageType::ClientUpdate, update);
 }
@@ -159,6 +159,9 @@ int main(int argc, char** argv) {
         volley += record(kServerDatagram, qport(2) + clientUpdate(0x40000001u)) + tick;
     }
     ok &= write(server, "firing", volley);
+    // Finite but no rotation: rotating by it overflows.
+    ok &= write(server, "oversized-orientation",
+                record(kServerDatagram, qport(2) + clientUpdate(0x40000011u, 1e20f)) + tick + tick);
 
     // Client target: what a server sends a client.
     const std::string client = root + "/client";

@@ -13,6 +13,7 @@
 #include <google/protobuf/stubs/logging.h>
 #include <array>
 #include <boost/asio/io_service.hpp>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 
@@ -80,9 +81,31 @@ void drain(int fd) {
     }
 }
 
+bool finite(const Vec3& v) {
+    return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
+}
+
+bool finite(const Quaternion& q) {
+    return std::isfinite(q.w) && std::isfinite(q.x) && std::isfinite(q.y) && std::isfinite(q.z);
+}
+
+// Whatever clients send, the world the server simulates and tells everybody about stays
+// made of numbers: a non-finite ship would be relayed to every client.
+void checkWorld() {
+    for (const Transform* object : SceneGraph::getInstance()->children) {
+        if (!finite(object->position) || !finite(object->velocity) ||
+            !finite(object->orientation) || !finite(object->shownPosition)) {
+            std::fprintf(stderr, "object %llx of type %d has a non-finite state\n",
+                         static_cast<unsigned long long>(object->id), object->objectType);
+            std::abort();
+        }
+    }
+}
+
 void tick() {
     serverTick();
     pump();
+    checkWorld();
 }
 
 int join() {
