@@ -175,3 +175,27 @@ TEST_F(HostileTcp, ResetInTheMiddleOfAFrameRemovesOnlyThatPlayer) {
     EXPECT_TRUE(waitUntil([&] { return server->openDescriptors() == baseline; }, 5000))
         << server->openDescriptors() << " descriptors open, " << baseline << " before";
 }
+
+TEST_F(HostileTcp, FloodOfValidFramesFromOneClient) {
+    auto hostile = joinRaw();
+    ASSERT_TRUE(hostile);
+    std::string burst;
+    while (burst.size() < 64 * 1024) {
+        burst += framesOfEveryType();
+    }
+    const std::int64_t residentBefore = server->residentBytes();
+    const double from = player->secondsSinceStart();
+    const std::int64_t end = monotonicMs() + 3000;
+    std::uint64_t sent = 0;
+    while (monotonicMs() < end && hostile->sendAll(burst, 1000)) {
+        sent += burst.size();
+    }
+    std::printf("flooded %llu MB\n", static_cast<unsigned long long>(sent >> 20));
+    expectServedSince(from, 0.5);
+    EXPECT_LT(server->residentBytes() - residentBefore, 64 << 20);
+    // Valid frames, if unexpected ones: the flooder stays in the game.
+    auto newcomer = joinProbe();
+    ASSERT_TRUE(newcomer);
+    EXPECT_TRUE(stillReceivesAnnouncements(*hostile, *newcomer));
+    newcomer->stop();
+}
