@@ -35,6 +35,17 @@ inline double longestGap(const std::vector<double>& times, double from, double t
     return std::max(longest, to - previous);
 }
 
+// In a sanitizer build of the server: a report it printed (thread reports do not stop it).
+inline bool hasSanitizerReport(const std::string& log) {
+    for (const char* report : {"ERROR: AddressSanitizer", "ERROR: LeakSanitizer",
+                               "WARNING: ThreadSanitizer", "runtime error:"}) {
+        if (log.find(report) != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // A real server with one well-behaved player that keeps playing; the tests add a hostile
 // client and check that the player keeps being served.
 class ServedPlayerFixture : public ::testing::Test {
@@ -61,6 +72,7 @@ protected:
             // A fault report, if any, is the most useful thing to show on failure.
             EXPECT_TRUE(server->running()) << server->log();
             server->stop();
+            EXPECT_FALSE(hasSanitizerReport(server->log())) << server->log();
         }
     }
 
