@@ -184,6 +184,7 @@ BenchRow BenchDriver::runRow(ScenarioKind scenario, int players) {
     std::this_thread::sleep_until(windowStart);
     const Clock::time_point readStart = Clock::now();
     const double serverCpuStart = ProcessControl::processCpuSeconds(server);
+    const double coreStart = ProcessControl::cpuBusySeconds(serverCpu_);
     std::vector<double> swarmCpuStart;
     for (const pid_t swarm : swarms) {
         swarmCpuStart.push_back(ProcessControl::processCpuSeconds(swarm));
@@ -202,6 +203,7 @@ BenchRow BenchDriver::runRow(ScenarioKind scenario, int players) {
     std::this_thread::sleep_until(windowEnd);
     const Clock::time_point readEnd = Clock::now();
     const double serverCpuEnd = ProcessControl::processCpuSeconds(server);
+    const double coreEnd = ProcessControl::cpuBusySeconds(serverCpu_);
     for (std::size_t k = 0; k < swarms.size(); ++k) {
         const double used = ProcessControl::processCpuSeconds(swarms[k]) - swarmCpuStart[k];
         row.generatorCpuMax = std::max(
@@ -219,6 +221,7 @@ BenchRow BenchDriver::runRow(ScenarioKind scenario, int players) {
     row.udpDrops = udpEnd.receiveBufferErrors - udpStart.receiveBufferErrors;
     const double window = std::chrono::duration<double>(readEnd - readStart).count();
     row.serverCpu = row.serverAlive ? (serverCpuEnd - serverCpuStart) / window : 0.0;
+    row.serverCoreBusy = coreStart >= 0.0 ? (coreEnd - coreStart) / window : 0.0;
 
     SwarmResult merged;
     for (std::size_t k = 0; k < swarms.size(); ++k) {

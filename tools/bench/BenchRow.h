@@ -24,9 +24,10 @@ struct BenchRow {
     std::uint64_t udpDrops = 0;    // kernel receive-buffer drops on the host, in the window
     double generatorCpuMax = 0.0;  // busiest swarm process, share of one core
 
-    double serverCpu = 0.0;     // share of one core
-    std::size_t ticks = 0;      // ticks seen in the window
-    double tickCoverage = 0.0;  // ticks seen / ticks a 30 Hz server runs in the window
+    double serverCpu = 0.0;       // share of one core
+    double serverCoreBusy = 0.0;  // the server's CPU busy with anything, share of one core
+    std::size_t ticks = 0;        // ticks seen in the window
+    double tickCoverage = 0.0;    // ticks seen / ticks a 30 Hz server runs in the window
     double tickP50 = 0.0, tickP99 = 0.0, tickMax = 0.0;  // ms
 
     // Per player per second.

@@ -148,6 +148,26 @@ double processCpuSeconds(pid_t pid) {
     return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
+double cpuBusySeconds(int cpu) {
+    std::ifstream in("/proc/stat");
+    const std::string name = "cpu" + std::to_string(cpu);
+    std::string line;
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        std::string label;
+        fields >> label;
+        if (label != name) {
+            continue;
+        }
+        double user = 0, nice = 0, system = 0, idle = 0, iowait = 0, irq = 0, softirq = 0;
+        if (!(fields >> user >> nice >> system >> idle >> iowait >> irq >> softirq)) {
+            return -1.0;
+        }
+        return (user + nice + system + irq + softirq) / static_cast<double>(sysconf(_SC_CLK_TCK));
+    }
+    return -1.0;
+}
+
 UdpCounters udpCounters() {
     UdpCounters counters;
     std::ifstream in("/proc/net/snmp");

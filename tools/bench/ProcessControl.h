@@ -36,6 +36,11 @@ bool isRunning(pid_t pid);
 // seconds; negative when it cannot be read.
 double processCpuSeconds(pid_t pid);
 
+// Time one CPU spent busy (user, nice, system, irq, softirq) from /proc/stat, in seconds;
+// negative when it cannot be read. Unlike a process's own figure this includes the kernel's
+// packet work that runs on the CPU outside the process (softirq threads).
+double cpuBusySeconds(int cpu);
+
 // The kernel's UDP counters from /proc/net/snmp (zeros when unreadable).
 struct UdpCounters {
     std::uint64_t inDatagrams = 0;
