@@ -90,7 +90,6 @@ Vec3 GameState::getSpawnPosition(Vec3 centre, Vec3 size, bool random, int seed) 
     int m = static_cast<int>(powf(q, 0.33333334f));
     int ny = static_cast<int>(static_cast<float>(m) * size.y / size.x);
     int nz = static_cast<int>(static_cast<float>(m) * size.z / size.x);
-    // Odd counts put a cell on the centre line.
     if (m % 2 == 0) {
         m += 1;
     }
