@@ -73,7 +73,8 @@ BenchDriver::BenchDriver(Options options) : options_(std::move(options)) {
         options_.serverPath = sibling(self_, "server");
     }
     const std::vector<int> cpus = ProcessControl::allowedCpus();
-    serverCpu_ = options_.serverCpu >= 0 ? options_.serverCpu : cpus.front();
+    // Not the first CPU: that is where device interrupts usually land.
+    serverCpu_ = options_.serverCpu >= 0 ? options_.serverCpu : cpus.back();
     for (const int cpu : cpus) {
         if (cpu != serverCpu_) {
             clientCpus_.push_back(cpu);
@@ -85,9 +86,11 @@ BenchDriver::BenchDriver(Options options) : options_(std::move(options)) {
 }
 
 int BenchDriver::run() {
-    std::printf("server %s on CPU %d, players on %zu other CPU(s); warm-up %.1f s, window %.1f s\n",
-                options_.serverPath.c_str(), serverCpu_, clientCpus_.size(), options_.warmupSeconds,
-                options_.measureSeconds);
+    std::printf(
+        "server %s on CPU %d, players on %zu other CPU(s), nice %d; warm-up %.1f s, window "
+        "%.1f s\n",
+        options_.serverPath.c_str(), serverCpu_, clientCpus_.size(), options_.niceness,
+        options_.warmupSeconds, options_.measureSeconds);
     std::printf("%s", ReportTable::header(ReportTable::Style::Text).c_str());
     std::fflush(stdout);
 
@@ -136,8 +139,9 @@ BenchRow BenchDriver::runRow(ScenarioKind scenario, int players) {
     int stdinWrite = -1;
     // The server's console reads stdin; an open pipe that never delivers keeps it quiet.
     ProcessControl::openPipe(stdinRead, stdinWrite);
-    const pid_t server = ProcessControl::spawn(
-        options_.serverPath, {"--port", std::to_string(port)}, serverCpu_, stdinRead, serverLog);
+    const pid_t server =
+        ProcessControl::spawn(options_.serverPath, {"--port", std::to_string(port)}, serverCpu_,
+                              stdinRead, serverLog, options_.niceness);
     ProcessControl::closeDescriptor(stdinRead);
 
     const auto listenDeadline = Clock::now() + std::chrono::seconds(10);
@@ -177,7 +181,7 @@ BenchRow BenchDriver::runRow(ScenarioKind scenario, int players) {
              "--window-start", nanos(windowStart), "--window-end", nanos(windowEnd), "--result",
              resultPaths.back()},
             clientCpus_[static_cast<std::size_t>(k) % clientCpus_.size()], -1,
-            work + "/swarm-" + std::to_string(k) + ".log"));
+            work + "/swarm-" + std::to_string(k) + ".log", options_.niceness));
     }
 
     // The driver reads the CPU clocks at the window's edges.
@@ -185,6 +189,7 @@ BenchRow BenchDriver::runRow(ScenarioKind scenario, int players) {
     const Clock::time_point readStart = Clock::now();
     const double serverCpuStart = ProcessControl::processCpuSeconds(server);
     const double coreStart = ProcessControl::cpuBusySeconds(serverCpu_);
+    const double allStart = ProcessControl::cpuBusySeconds(-1);
     std::vector<double> swarmCpuStart;
     for (const pid_t swarm : swarms) {
         swarmCpuStart.push_back(ProcessControl::processCpuSeconds(swarm));
@@ -204,8 +209,11 @@ BenchRow BenchDriver::runRow(ScenarioKind scenario, int players) {
     const Clock::time_point readEnd = Clock::now();
     const double serverCpuEnd = ProcessControl::processCpuSeconds(server);
     const double coreEnd = ProcessControl::cpuBusySeconds(serverCpu_);
+    const double allEnd = ProcessControl::cpuBusySeconds(-1);
+    double ours = serverCpuEnd - serverCpuStart;
     for (std::size_t k = 0; k < swarms.size(); ++k) {
         const double used = ProcessControl::processCpuSeconds(swarms[k]) - swarmCpuStart[k];
+        ours += used;
         row.generatorCpuMax = std::max(
             row.generatorCpuMax, used / std::chrono::duration<double>(readEnd - readStart).count());
     }
@@ -222,6 +230,9 @@ BenchRow BenchDriver::runRow(ScenarioKind scenario, int players) {
     const double window = std::chrono::duration<double>(readEnd - readStart).count();
     row.serverCpu = row.serverAlive ? (serverCpuEnd - serverCpuStart) / window : 0.0;
     row.serverCoreBusy = coreStart >= 0.0 ? (coreEnd - coreStart) / window : 0.0;
+    // Whatever else ran on the machine meanwhile (the kernel's packet work for our own
+    // traffic outside our processes counts here too).
+    row.otherCores = allStart >= 0.0 ? std::max(0.0, (allEnd - allStart - ours) / window) : 0.0;
 
     SwarmResult merged;
     for (std::size_t k = 0; k < swarms.size(); ++k) {
@@ -243,8 +254,8 @@ BenchRow BenchDriver::runRow(ScenarioKind scenario, int players) {
 
     row.takeFigures(merged, std::chrono::duration<double>(measure).count());
 
-    const SendFloor::Result floor =
-        SendFloor::measure(merged.datagramSizes, players, serverCpu_, self_, work);
+    const SendFloor::Result floor = SendFloor::measure(merged.datagramSizes, players, serverCpu_,
+                                                       self_, work, options_.niceness);
     row.floorOk = floor.ok;
     if (floor.ok) {
         row.floorCpu = floor.cpuSeconds / window;

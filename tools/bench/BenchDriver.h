@@ -22,7 +22,10 @@ public:
         bool keepLogs = false;
         std::string perfPrefix;  // when set: perf record of the server over each window
         unsigned seed = 1;
-        int serverCpu = -1;  // -1: the first CPU this process may use
+        int serverCpu = -1;  // -1: the last CPU this process may use
+        // Nice value of the server, the players and the floor's sender: on a shared machine
+        // other work then takes only what they leave.
+        int niceness = -10;
     };
 
     explicit BenchDriver(Options options);

@@ -22,6 +22,7 @@ struct BenchRow {
     std::uint64_t sendErrors = 0;
     bool serverAlive = false;
     std::uint64_t udpDrops = 0;    // kernel receive-buffer drops on the host, in the window
+    double otherCores = 0.0;       // CPU used meanwhile by everything but the server and swarms
     double generatorCpuMax = 0.0;  // busiest swarm process, share of one core
 
     double serverCpu = 0.0;       // share of one core

@@ -5,6 +5,7 @@
 #include <pthread.h>
 #include <sched.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -35,7 +36,7 @@ std::vector<int> allowedCpus() {
 }
 
 pid_t spawn(const std::string& program, const std::vector<std::string>& args, int cpu, int stdinFd,
-            const std::string& outputPath) {
+            const std::string& outputPath, int niceness) {
     // Everything the child needs is prepared before the fork: after it only async-signal-safe
     // calls are allowed.
     std::vector<std::string> argStore;
@@ -59,6 +60,9 @@ pid_t spawn(const std::string& program, const std::vector<std::string>& args, in
     }
     if (cpu >= 0) {
         sched_setaffinity(0, sizeof(set), &set);
+    }
+    if (niceness != 0) {
+        setpriority(PRIO_PROCESS, 0, niceness);
     }
     const int in = stdinFd >= 0 ? stdinFd : open("/dev/null", O_RDONLY);
     if (in >= 0) {
@@ -150,7 +154,7 @@ double processCpuSeconds(pid_t pid) {
 
 double cpuBusySeconds(int cpu) {
     std::ifstream in("/proc/stat");
-    const std::string name = "cpu" + std::to_string(cpu);
+    const std::string name = cpu < 0 ? "cpu" : "cpu" + std::to_string(cpu);
     std::string line;
     while (std::getline(in, line)) {
         std::istringstream fields(line);

@@ -15,9 +15,10 @@ std::vector<int> allowedCpus();
 
 // Starts program with args (argv[0] is program). The child is pinned to cpu when cpu >= 0,
 // reads stdin from stdinFd when >= 0 (else /dev/null) and writes stdout and stderr to
-// outputPath when not empty. Returns the pid, or -1 when the fork failed.
+// outputPath when not empty, at the given nice value (only root may go below 0; a refusal
+// leaves it at the parent's). Returns the pid, or -1 when the fork failed.
 pid_t spawn(const std::string& program, const std::vector<std::string>& args, int cpu, int stdinFd,
-            const std::string& outputPath);
+            const std::string& outputPath, int niceness = 0);
 
 // Waits up to timeoutMs for pid to end; true when it has ended (it is then reaped).
 // exitCode receives its exit status, or 128 + signal number.
@@ -36,9 +37,9 @@ bool isRunning(pid_t pid);
 // seconds; negative when it cannot be read.
 double processCpuSeconds(pid_t pid);
 
-// Time one CPU spent busy (user, nice, system, irq, softirq) from /proc/stat, in seconds;
-// negative when it cannot be read. Unlike a process's own figure this includes the kernel's
-// packet work that runs on the CPU outside the process (softirq threads).
+// Time one CPU (all CPUs together for -1) spent busy (user, nice, system, irq, softirq) from
+// /proc/stat, in seconds; negative when it cannot be read. Unlike a process's own figure this
+// includes the kernel's packet work that runs on the CPU outside the process (softirq threads).
 double cpuBusySeconds(int cpu);
 
 // The kernel's UDP counters from /proc/net/snmp (zeros when unreadable).

@@ -62,7 +62,7 @@ void drain(const std::vector<int>& fds, const std::atomic<bool>& stop) {
 
 SendFloor::Result SendFloor::measure(const std::map<std::uint32_t, std::uint64_t>& sizes,
                                      int destinations, int senderCpu, const std::string& program,
-                                     const std::string& workDir) {
+                                     const std::string& workDir, int niceness) {
     Result result;
     for (const auto& entry : sizes) {
         result.datagrams += entry.second;
@@ -127,8 +127,8 @@ SendFloor::Result SendFloor::measure(const std::map<std::uint32_t, std::uint64_t
         });
     }
 
-    const pid_t child =
-        ProcessControl::spawn(program, {"floor-send", planPath, resultPath}, senderCpu, -1, "");
+    const pid_t child = ProcessControl::spawn(program, {"floor-send", planPath, resultPath},
+                                              senderCpu, -1, "", niceness);
     int code = -1;
     if (child > 0 && !ProcessControl::waitFor(child, 120000, code)) {
         ProcessControl::stop(child, 1000);

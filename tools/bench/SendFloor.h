@@ -25,7 +25,8 @@ public:
     // The sender runs as a child process of program (this tool) pinned to senderCpu; the
     // receiving sockets are drained on the other CPUs.
     static Result measure(const std::map<std::uint32_t, std::uint64_t>& sizes, int destinations,
-                          int senderCpu, const std::string& program, const std::string& workDir);
+                          int senderCpu, const std::string& program, const std::string& workDir,
+                          int niceness);
 
     // The child's part: reads the plan, sends, writes its CPU time. Returns the exit code.
     static int sendFromPlan(const std::string& planPath, const std::string& resultPath);

@@ -47,13 +47,16 @@ int runSwarm(int argc, char** argv) {
     unsigned seed = 1;
     long long joinStart = 0, joinSpread = 0, windowStart = 0, windowEnd = 0;
     std::string resultPath;
-    description.add_options()("port", po::value(&port)->required())(
-        "players", po::value(&players)->required())("scenario", po::value(&scenario)->required())(
-        "seed", po::value(&seed))("join-start", po::value(&joinStart)->required())(
-        "join-spread", po::value(&joinSpread)->required())("window-start",
-                                                           po::value(&windowStart)->required())(
-        "window-end", po::value(&windowEnd)->required())("result",
-                                                         po::value(&resultPath)->required());
+    auto option = description.add_options();
+    option("port", po::value(&port)->required());
+    option("players", po::value(&players)->required());
+    option("scenario", po::value(&scenario)->required());
+    option("seed", po::value(&seed));
+    option("join-start", po::value(&joinStart)->required());
+    option("join-spread", po::value(&joinSpread)->required());
+    option("window-start", po::value(&windowStart)->required());
+    option("window-end", po::value(&windowEnd)->required());
+    option("result", po::value(&resultPath)->required());
     po::variables_map values;
     po::store(po::parse_command_line(argc, argv, description), values);
     po::notify(values);
@@ -87,27 +90,30 @@ int runDriver(int argc, char** argv) {
     std::string scenarios = "idle,cruise,dogfight";
     std::string players = "8,32,64,128,256,512";
     BenchDriver::Options options;
-    description.add_options()("help", "print the options")(
-        "scenarios", po::value(&scenarios)->default_value(scenarios),
-        "comma-separated: idle, cruise, dogfight")(
-        "players", po::value(&players)->default_value(players), "comma-separated player counts")(
-        "warmup", po::value(&options.warmupSeconds)->default_value(4.0),
-        "seconds from the first join to the window")(
-        "measure", po::value(&options.measureSeconds)->default_value(6.0),
-        "seconds of the measured window")("server", po::value(&options.serverPath),
-                                          "server program (default: next to bench)")(
-        "server-cpu", po::value(&options.serverCpu)->default_value(-1),
-        "CPU for the server (default: the first allowed CPU)")(
-        "seed", po::value(&options.seed)->default_value(1), "seed of the players' behaviour")(
-        "csv", po::value(&options.csvPath), "also write the rows as CSV to this file")(
-        "markdown", po::value(&options.markdownPath),
-        "also write the rows as a Markdown table to this file")(
-        "keep-logs", po::bool_switch(&options.keepLogs),
-        "keep each row's server and swarm logs and print where they are")(
-        "perf", po::value(&options.perfPrefix),
-        "record the server with perf over each window into <prefix>-<scenario>-<N>.data")(
-        "check", po::bool_switch(&options.check),
-        "exit with 1 when a row shows the run did not work (never judges timings)");
+    auto option = description.add_options();
+    option("help", "print the options");
+    option("scenarios", po::value(&scenarios)->default_value(scenarios),
+           "comma-separated: idle, cruise, dogfight");
+    option("players", po::value(&players)->default_value(players), "comma-separated player counts");
+    option("warmup", po::value(&options.warmupSeconds)->default_value(4.0),
+           "seconds from the first join to the window");
+    option("measure", po::value(&options.measureSeconds)->default_value(6.0),
+           "seconds of the measured window");
+    option("server", po::value(&options.serverPath), "server program (default: next to bench)");
+    option("server-cpu", po::value(&options.serverCpu)->default_value(-1),
+           "CPU for the server (default: the last allowed CPU)");
+    option("nice", po::value(&options.niceness)->default_value(-10),
+           "nice value of the server, players and floor sender (below 0 needs root)");
+    option("seed", po::value(&options.seed)->default_value(1), "seed of the players' behaviour");
+    option("csv", po::value(&options.csvPath), "also write the rows as CSV to this file");
+    option("markdown", po::value(&options.markdownPath),
+           "also write the rows as a Markdown table to this file");
+    option("keep-logs", po::bool_switch(&options.keepLogs),
+           "keep each row's server and swarm logs and print where they are");
+    option("perf", po::value(&options.perfPrefix),
+           "record the server with perf over each window into <prefix>-<scenario>-<N>.data");
+    option("check", po::bool_switch(&options.check),
+           "exit with 1 when a row shows the run did not work (never judges timings)");
     po::variables_map values;
     try {
         po::store(po::parse_command_line(argc, argv, description), values);
@@ -118,7 +124,7 @@ int runDriver(int argc, char** argv) {
     }
     if (values.count("help") != 0) {
         std::cout << description << "\n";
-        return 1;
+        return 0;
     }
     for (const std::string& name : splitList(scenarios)) {
         ScenarioKind kind;
