@@ -13,5 +13,9 @@ bash scripts/setup-resources.sh
 
 # The client's OpenGL tests draw into a virtual X server with Mesa's software renderer.
 export LIBGL_ALWAYS_SOFTWARE=1
-xvfb-run -a -s "-screen 0 1024x768x24" \
-  ctest --test-dir build --output-on-failure -j "$(nproc)" --timeout 300
+xvfb=(xvfb-run -a -s "-screen 0 1024x768x24")
+
+echo "== all tests"
+"${xvfb[@]}" ctest --test-dir build --output-on-failure -j "$(nproc)" --timeout 300
+
+"${xvfb[@]}" bash scripts/test-sanitizers.sh
