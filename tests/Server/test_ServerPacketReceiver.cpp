@@ -227,12 +227,11 @@ TEST(ServerPacketReceiverStartTest, FailedUdpBindGivesThePortBack) {
     } catch (const boost::system::system_error& error) {
         EXPECT_EQ(error.code().value(), EADDRINUSE);
     }
-    // Without SO_REUSEADDR, this bind fails while anything still holds the TCP port.
-    tcp::acceptor probe(io);
-    probe.open(tcp::v4());
+    // Nobody listens on the TCP port any more.
+    tcp::socket probe(io);
     boost::system::error_code error;
-    probe.bind(tcp::endpoint(tcp::v4(), port), error);
-    EXPECT_FALSE(error) << error.message();
+    probe.connect(tcp::endpoint(loopback(), port), error);
+    EXPECT_EQ(error, boost::asio::error::connection_refused) << error.message();
 }
 
 TEST(ServerPacketReceiverStartTest, TakenTcpPortFailsTheStart) {

@@ -59,6 +59,9 @@ TEST_F(ConsoleTest, CountsAndScoreInLongAndShortForm) {
             return false;
         },
         kWait));
+    // The tick that fired it looked its lists up before the shot existed; a line handled in
+    // that tick would still count 0. The reply to "sc" comes from that tick at the latest.
+    EXPECT_EQ(ask("sc"), "0 - 0");
     // A shot lives 20 s, so it is still there.
     EXPECT_EQ(ask("shots"), "1");
     EXPECT_EQ(ask("sh"), "1");
