@@ -78,6 +78,11 @@ public:
     boost::mutex udpMutex;
 
 protected:
+    // First step of every UDP completion: counts it; on an error reports it and re-arms the
+    // receive unless the socket is shutting down. Returns true when there is a datagram to
+    // handle.
+    bool checkUDPCompletion(const boost::system::error_code& error, std::size_t count,
+                            udp::socket& socket);
     // Splits one datagram's frames (after any prefix) and reports bytes left over.
     std::vector<NetworkEventPtr> splitDatagram(const std::uint8_t* data, std::size_t size);
 

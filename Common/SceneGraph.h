@@ -38,7 +38,8 @@ public:
 
     std::vector<std::pair<std::list<Transform*>*, std::vector<Transform*>>> pendingUnlinks;
     std::vector<Transform*> pendingRemovals;
-    std::vector<std::pair<std::int32_t, ObjectList>> typeGroups;
+    // A list, so that a group's address stays valid when later types add groups.
+    std::list<std::pair<std::int32_t, ObjectList>> typeGroups;
     boost::unordered_map<void*, Transform*> connectionMap;
     boost::unordered_map<std::int64_t, Transform*> keyMap;
     boost::unordered_map<std::uint64_t, Transform*> idMap;

@@ -9,6 +9,7 @@ if [ "${MORVIK_SKIP_INSTALL:-0}" != 1 ]; then
 fi
 
 bash scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+bash scripts/setup-resources.sh
 
 # The client's OpenGL tests draw into a virtual X server with Mesa's software renderer.
 export LIBGL_ALWAYS_SOFTWARE=1

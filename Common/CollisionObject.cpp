@@ -1,0 +1,16 @@
+// The build-independent parts of CollisionObject; its constructors are per build.
+
+#include "Common/CollisionObject.h"
+
+CollisionObject::~CollisionObject() {
+    delete sphere;
+    delete segment;
+}
+
+void CollisionObject::onCollision(CollisionObject* /*other*/) {}
+
+void CollisionObject::init() {
+    shapeKind = 0;
+    sphere = nullptr;
+    segment = nullptr;
+}

@@ -1,0 +1,16 @@
+#include "Server/MessageFields.h"
+
+#include "Common/Protobuf/Object.pb.h"
+
+void setPosition(Morvik::Position* out, const Vec3& position) {
+    out->set_x(position.x);
+    out->set_y(position.y);
+    out->set_z(position.z);
+}
+
+void setOrientation(Morvik::Orientation* out, const Quaternion& orientation) {
+    out->set_w(orientation.w);
+    out->set_x(orientation.x);
+    out->set_y(orientation.y);
+    out->set_z(orientation.z);
+}

@@ -1,0 +1,122 @@
+#pragma once
+// Helpers for tests that use real sockets on 127.0.0.1 with a network thread.
+
+#include <gtest/gtest.h>
+
+#include <boost/asio/io_service.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/ip/udp.hpp>
+#include <chrono>
+#include <functional>
+#include <future>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <thread>
+
+#include "Common/TcpConnection.h"
+
+namespace nettest {
+
+constexpr std::chrono::seconds kWaitLimit{5};
+
+// Polls until pred holds or the limit passes; network arrivals cannot be driven.
+inline bool waitUntil(const std::function<bool()>& pred) {
+    const auto deadline = std::chrono::steady_clock::now() + kWaitLimit;
+    while (!pred()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+// An io_service run by one thread, like each program's network thread.
+class NetworkThread {
+public:
+    NetworkThread() : work_(std::in_place, io) {}
+    ~NetworkThread() { stop(); }
+    NetworkThread(const NetworkThread&) = delete;
+    NetworkThread& operator=(const NetworkThread&) = delete;
+
+    void start() {
+        thread_ = std::thread([this] { io.run(); });
+    }
+
+    void stop() {
+        if (thread_.joinable()) {
+            work_.reset();
+            io.stop();
+            thread_.join();
+        }
+    }
+
+    // Runs f on the network thread and returns its result. Everything posted before has run
+    // by then, since one thread runs the handlers in order.
+    template <typename F>
+    auto run(F f) -> decltype(f()) {
+        std::packaged_task<decltype(f())()> task(std::move(f));
+        auto result = task.get_future();
+        io.post([&task] { task(); });
+        if (result.wait_for(kWaitLimit) != std::future_status::ready) {
+            throw std::runtime_error("network thread did not answer");
+        }
+        return result.get();
+    }
+
+    boost::asio::io_service io;
+
+private:
+    std::optional<boost::asio::io_service::work> work_;
+    std::thread thread_;
+};
+
+// Captures standard output; ends the capture also when an assertion leaves a test early, so
+// the rest of the run is not swallowed.
+class StdoutCapture {
+public:
+    StdoutCapture() { testing::internal::CaptureStdout(); }
+    ~StdoutCapture() {
+        if (!taken_) {
+            testing::internal::GetCapturedStdout();
+        }
+    }
+    StdoutCapture(const StdoutCapture&) = delete;
+    StdoutCapture& operator=(const StdoutCapture&) = delete;
+
+    std::string take() {
+        taken_ = true;
+        return testing::internal::GetCapturedStdout();
+    }
+
+private:
+    bool taken_ = false;
+};
+
+inline boost::asio::ip::address_v4 loopback() {
+    return boost::asio::ip::address_v4::loopback();
+}
+
+struct TcpPair {
+    TcpConnection::Ptr connection;                       // on the network thread's io_service
+    std::unique_ptr<boost::asio::ip::tcp::socket> peer;  // blocking, used by the test
+};
+
+// A connected pair over 127.0.0.1. peerReceiveBuffer > 0 shrinks the peer's receive window.
+inline TcpPair connectPair(boost::asio::io_service& io, boost::asio::io_service& peerIo,
+                           int peerReceiveBuffer = 0) {
+    using boost::asio::ip::tcp;
+    tcp::acceptor acceptor(io, tcp::endpoint(loopback(), 0));
+    TcpPair pair{TcpConnection::create(io), std::make_unique<tcp::socket>(peerIo)};
+    pair.peer->open(tcp::v4());
+    if (peerReceiveBuffer > 0) {
+        pair.peer->set_option(boost::asio::socket_base::receive_buffer_size(peerReceiveBuffer));
+    }
+    pair.peer->connect(acceptor.local_endpoint());
+    acceptor.accept(pair.connection->socket());
+    return pair;
+}
+
+}  // namespace nettest
