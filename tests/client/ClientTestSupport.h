@@ -27,6 +27,7 @@
 
 #include "Common/FrameCodec.h"
 #include "Common/Protobuf/Object.pb.h"
+#include "client/ResourceManager.h"
 
 namespace clienttest {
 
@@ -213,6 +214,24 @@ inline std::vector<std::uint8_t> bmpFile(int width, int height, int bitsPerPixel
         }
     }
     return out;
+}
+
+// Empties the resource caches and points the manager at basePath.
+inline void resetResources(const std::string& basePath) {
+    ResourceManager* resources = ResourceManager::getInstance();
+    resources->basePath = basePath;
+    resources->textures.clear();
+    resources->models.clear();
+    for (auto& font : resources->fonts) {
+        if (font.second != nullptr) {
+            TTF_CloseFont(font.second);
+        }
+    }
+    resources->fonts.clear();
+}
+
+inline void useNoResources() {
+    resetResources("/nonexistent-morvik-resources/");
 }
 
 // ---- OpenGL ----

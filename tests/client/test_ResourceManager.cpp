@@ -44,19 +44,10 @@ protected:
     void SetUp() override {
         GLTest::SetUp();
         resources = ResourceManager::getInstance();
-        previousBasePath = resources->basePath;
-        resources->basePath = tree.resourcesPrefix();
-        resources->textures.clear();
-        resources->models.clear();
-        for (auto& font : resources->fonts) {
-            if (font.second != nullptr) {
-                TTF_CloseFont(font.second);
-            }
-        }
-        resources->fonts.clear();
+        clienttest::resetResources(tree.resourcesPrefix());
     }
     void TearDown() override {
-        resources->basePath = previousBasePath;
+        clienttest::useNoResources();
         GLTest::TearDown();
     }
 
@@ -77,7 +68,6 @@ protected:
 
     TempTree tree;
     ResourceManager* resources = nullptr;
-    std::string previousBasePath;
 };
 
 // ---- textures ----
