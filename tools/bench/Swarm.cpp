@@ -84,6 +84,9 @@ void Swarm::finish() {
         if (player->connectFailed()) {
             ++result_.connectFailures;
         }
+        if (const std::uint16_t port = player->udpPort()) {
+            result_.ports.push_back(port);
+        }
     }
     result_.stamps.assign(stamps_.begin(), stamps_.end());
     std::sort(result_.stamps.begin(), result_.stamps.end());
