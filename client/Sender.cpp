@@ -1,6 +1,7 @@
 #include "client/Sender.h"
 
 #include <boost/asio/post.hpp>
+#include <memory>
 
 #include "Common/ConsoleLog.h"
 #include "Common/Protobuf/Object.pb.h"
@@ -43,10 +44,9 @@ void Sender::send(MessageType type, const google::protobuf::Message& message) {
     if (udpSocket == nullptr || serverEndpoint == nullptr) {
         return;
     }
-    std::string* datagram = buildPacket(type, message);
+    std::shared_ptr<const std::string> datagram(buildPacket(type, message));
     if (datagram->size() == kQportBytes) {
         // The message did not fit a frame (appendFrame said so); a bare qport means nothing.
-        delete datagram;
         return;
     }
     // The socket belongs to the network thread; the datagram goes there with its address.
@@ -56,7 +56,7 @@ void Sender::send(MessageType type, const google::protobuf::Message& message) {
         socket->async_send_to(
             boost::asio::buffer(*datagram), endpoint,
             [this, datagram](const boost::system::error_code& error, std::size_t bytesSent) {
-                handleSend(error, bytesSent, datagram);
+                handleSend(error, bytesSent);
             });
     });
 }
@@ -65,15 +65,13 @@ void Sender::sendClientUpdate(const Morvik::ClientUpdate& update) {
     send(MessageType::ClientUpdate, update);
 }
 
-void Sender::handleSend(const boost::system::error_code& error, std::size_t bytesSent,
-                        std::string* datagram) {
+void Sender::handleSend(const boost::system::error_code& error, std::size_t bytesSent) {
     if (error) {
         consoleLog("Error while sending: %s (code: %d)\n", error.message().c_str(), error.value());
-    } else {
-        Statistics::getInstance()->addBytes(bytesSent, udp_sent);
-        Statistics::getInstance()->addPackets(1, udp_sent);
+        return;
     }
-    delete datagram;
+    Statistics::getInstance()->addBytes(bytesSent, udp_sent);
+    Statistics::getInstance()->addPackets(1, udp_sent);
 }
 
 void toOrientation(Morvik::Orientation* out, const Quaternion& q) {

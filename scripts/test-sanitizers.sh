@@ -24,3 +24,12 @@ cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DMORVIK_SANITIZE=thr
 cmake --build build-tsan --target common_tests server_tests
 ctest --test-dir build-tsan -L unit -E '^(client_tests)' --output-on-failure -j "$(nproc)" \
   --timeout 300
+
+# The client's receiver, connection and sender tests use no OpenGL; they run under
+# ThreadSanitizer in a folder of their own, so that the OpenGL tests stay out of build-tsan.
+echo "== client network tests under ThreadSanitizer"
+cmake -S . -B build-tsan-client -G Ninja -DCMAKE_BUILD_TYPE=Debug -DMORVIK_SANITIZE=thread \
+  >/dev/null
+cmake --build build-tsan-client --target client_tests
+ctest --test-dir build-tsan-client -R '^(PacketReceiver|NetworkManager|Sender)' \
+  --output-on-failure -j "$(nproc)" --timeout 300
