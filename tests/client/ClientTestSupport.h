@@ -243,9 +243,15 @@ constexpr int kWindowHeight = 64;
 // so GL names from one test stay valid in the next.
 inline bool openGLWindow() {
     static const bool open = [] {
-        if (SDL_Init(SDL_INIT_VIDEO) != 0) {
-            std::fprintf(stderr, "SDL_Init: %s\n", SDL_GetError());
-            return false;
+        // The virtual X server is shared by every test process ctest runs at once and now
+        // and then refuses a connection under that load: try again for a few seconds.
+        int attempts = 0;
+        while (SDL_Init(SDL_INIT_VIDEO) != 0) {
+            if (++attempts == 50) {
+                std::fprintf(stderr, "SDL_Init: %s\n", SDL_GetError());
+                return false;
+            }
+            SDL_Delay(100);
         }
         SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
         SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 16);

@@ -1,0 +1,10 @@
+#include "tools/scripted-client/IoThread.h"
+
+IoThread::IoThread()
+    : work_(std::make_unique<boost::asio::io_service::work>(io_)), thread_([this] { io_.run(); }) {}
+
+IoThread::~IoThread() {
+    work_.reset();
+    io_.stop();
+    thread_.join();
+}
