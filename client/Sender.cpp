@@ -44,7 +44,9 @@ void Sender::send(MessageType type, const google::protobuf::Message& message) {
     if (udpSocket == nullptr || serverEndpoint == nullptr) {
         return;
     }
-    std::shared_ptr<const std::string> datagram(buildPacket(type, message));
+    // Owned by the handlers from here on, so a datagram still queued when the event loop is
+    // torn down is freed with them.
+    std::shared_ptr<std::string> datagram(buildPacket(type, message));
     if (datagram->size() == kQportBytes) {
         // The message did not fit a frame (appendFrame said so); a bare qport means nothing.
         return;
@@ -56,7 +58,7 @@ void Sender::send(MessageType type, const google::protobuf::Message& message) {
         socket->async_send_to(
             boost::asio::buffer(*datagram), endpoint,
             [this, datagram](const boost::system::error_code& error, std::size_t bytesSent) {
-                handleSend(error, bytesSent);
+                handleSend(error, bytesSent, *datagram);
             });
     });
 }
@@ -65,13 +67,14 @@ void Sender::sendClientUpdate(const Morvik::ClientUpdate& update) {
     send(MessageType::ClientUpdate, update);
 }
 
-void Sender::handleSend(const boost::system::error_code& error, std::size_t bytesSent) {
+void Sender::handleSend(const boost::system::error_code& error, std::size_t bytesSent,
+                        const std::string& /*datagram*/) {
     if (error) {
         consoleLog("Error while sending: %s (code: %d)\n", error.message().c_str(), error.value());
-        return;
+    } else {
+        Statistics::getInstance()->addBytes(bytesSent, udp_sent);
+        Statistics::getInstance()->addPackets(1, udp_sent);
     }
-    Statistics::getInstance()->addBytes(bytesSent, udp_sent);
-    Statistics::getInstance()->addPackets(1, udp_sent);
 }
 
 void toOrientation(Morvik::Orientation* out, const Quaternion& q) {

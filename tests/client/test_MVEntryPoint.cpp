@@ -41,6 +41,7 @@ public:
         Sender::getInstance()->setQport(0x1234);
     }
     ~SenderWire() {
+        received();  // sends still queued on the loop would take their datagrams with them
         Sender::getInstance()->setUdpSocket(nullptr);
         Sender::getInstance()->setServerEndpoint(nullptr);
         Sender::getInstance()->setQport(0);

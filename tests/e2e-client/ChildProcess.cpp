@@ -104,6 +104,9 @@ void ChildProcess::readLoop(int fd, std::string* sink) {
         changed_.notify_all();
     }
     close(fd);
+    std::lock_guard<std::mutex> lock(mutex_);
+    --openStreams_;
+    changed_.notify_all();
 }
 
 std::string ChildProcess::output() const {
@@ -136,6 +139,11 @@ std::optional<int> ChildProcess::waitForExit(Milliseconds timeout) {
             return std::nullopt;
         }
         std::this_thread::sleep_for(Milliseconds(10));
+    }
+    {
+        // Whatever the process wrote before it ended is read in before its status is told.
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait_for(lock, Milliseconds(2000), [this] { return openStreams_ == 0; });
     }
     if (WIFEXITED(status_)) {
         return WEXITSTATUS(status_);

@@ -57,6 +57,7 @@ private:
     mutable std::condition_variable changed_;
     std::string out_;
     std::string err_;
+    int openStreams_ = 2;  // readers not yet at end of file
     std::thread outReader_;
     std::thread errReader_;
 };

@@ -18,6 +18,7 @@ struct GameRelay::TcpPair {
     boost::asio::steady_timer timer;
     std::uint8_t fromClient[4096];
     std::uint8_t fromServer[4096];
+    std::string serverStream;  // server bytes not yet cut into frames
 };
 
 GameRelay::GameRelay(std::uint16_t serverPort, std::chrono::milliseconds holdServerTcp)
@@ -112,7 +113,7 @@ void GameRelay::pump(std::shared_ptr<TcpPair> pair, bool fromServer) {
                 boost::system::error_code writeError;
                 boost::asio::write(to, boost::asio::buffer(buffer, n), writeError);
                 if (fromServer) {
-                    noteServerBytes(buffer, n);
+                    noteServerBytes(*pair, buffer, n);
                 }
                 if (!writeError) {
                     pump(pair, fromServer);
@@ -127,34 +128,29 @@ void GameRelay::pump(std::shared_ptr<TcpPair> pair, bool fromServer) {
         });
 }
 
-void GameRelay::noteServerBytes(const std::uint8_t* data, std::size_t size) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (welcome_) {
-        return;
-    }
-    serverStream_.append(reinterpret_cast<const char*>(data), size);
+void GameRelay::noteServerBytes(TcpPair& pair, const std::uint8_t* data, std::size_t size) {
+    std::string& stream = pair.serverStream;
+    stream.append(reinterpret_cast<const char*>(data), size);
     // Frames: u16 LE length of type byte plus message, type byte, message.
     std::size_t at = 0;
-    while (serverStream_.size() >= at + 3) {
-        const std::size_t length = static_cast<std::uint8_t>(serverStream_[at]) |
-                                   (static_cast<std::uint8_t>(serverStream_[at + 1]) << 8);
-        if (length == 0 || serverStream_.size() < at + 2 + length) {
+    while (stream.size() >= at + 3) {
+        const std::size_t length = static_cast<std::uint8_t>(stream[at]) |
+                                   (static_cast<std::uint8_t>(stream[at + 1]) << 8);
+        if (length == 0 || stream.size() < at + 2 + length) {
             break;
         }
-        if (serverStream_[at + 2] == 5) {
-            Morvik::Welcome welcome;
-            if (welcome.ParseFromArray(serverStream_.data() + at + 3,
-                                       static_cast<int>(length - 1))) {
-                welcome_ = true;
-                welcomeQport_ = static_cast<std::uint16_t>(welcome.qport());
-                welcomeId_ = welcome.id();
-                welcomeTime_ = Clock::now();
-                return;
-            }
+        Morvik::Welcome welcome;
+        if (stream[at + 2] == 5 &&
+            welcome.ParseFromArray(stream.data() + at + 3, static_cast<int>(length - 1))) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            welcome_ = true;
+            welcomeQport_ = static_cast<std::uint16_t>(welcome.qport());
+            welcomeId_ = welcome.id();
+            welcomeTime_ = Clock::now();
         }
         at += 2 + length;
     }
-    serverStream_.erase(0, at);
+    stream.erase(0, at);
 }
 
 void GameRelay::receiveFromClient() {

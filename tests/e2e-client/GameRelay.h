@@ -33,7 +33,7 @@ public:
     std::uint16_t port() const { return port_; }
     // Client-to-server datagrams so far.
     std::vector<Datagram> clientDatagrams() const;
-    // Set once the server's Welcome has been passed on to the client.
+    // Set once a server's Welcome has been passed on to a client; the latest one.
     bool welcomeForwarded(std::uint16_t& qport, std::uint64_t& id, Clock::time_point& when) const;
 
 private:
@@ -42,7 +42,7 @@ private:
     void pump(std::shared_ptr<TcpPair> pair, bool fromServer);
     void receiveFromClient();
     void receiveFromServer();
-    void noteServerBytes(const std::uint8_t* data, std::size_t size);
+    void noteServerBytes(TcpPair& pair, const std::uint8_t* data, std::size_t size);
 
     boost::asio::io_service io_;
     std::unique_ptr<boost::asio::io_service::work> work_;
@@ -62,7 +62,6 @@ private:
 
     mutable std::mutex mutex_;
     std::vector<Datagram> datagrams_;
-    std::string serverStream_;
     bool welcome_ = false;
     std::uint16_t welcomeQport_ = 0;
     std::uint64_t welcomeId_ = 0;
