@@ -27,18 +27,26 @@ if [ $slow = 1 ]; then
   bash scripts/fuzz.sh || fuzz_status=$?
 fi
 
-# The client's OpenGL tests draw into a virtual X server with Mesa's software renderer.
+# The client's OpenGL tests draw into a virtual X server with Mesa's software renderer. Its
+# display number starts high and at random: X servers of other sandboxes on this machine share
+# the abstract socket names, and their lock files are not seen here.
 export LIBGL_ALWAYS_SOFTWARE=1
+xvfb=(xvfb-run -a -n "$((1000 + RANDOM % 30000))" -s "-screen 0 1024x768x24")
+
+echo "== all tests"
 ctest_status=0
-xvfb-run -a -s "-screen 0 1024x768x24" \
-  ctest --test-dir build --output-on-failure -j "$(nproc)" --timeout 300 || ctest_status=$?
+"${xvfb[@]}" ctest --test-dir build --output-on-failure -j "$(nproc)" --timeout 300 ||
+  ctest_status=$?
+
+sanitizer_status=0
+"${xvfb[@]}" bash scripts/test-sanitizers.sh || sanitizer_status=$?
 
 if [ $slow = 1 ]; then
   wait "$soak_pid" || soak_status=$?
   cat build/soak.log
 fi
 
-echo "fuzz: $([ $fuzz_status = 0 ] && echo passed || echo FAILED)," \
-  "soak: $([ $soak_status = 0 ] && echo passed || echo FAILED)," \
-  "ctest: $([ $ctest_status = 0 ] && echo passed || echo FAILED)"
-[ $fuzz_status = 0 ] && [ $soak_status = 0 ] && [ $ctest_status = 0 ]
+verdict() { [ "$1" = 0 ] && echo passed || echo FAILED; }
+echo "fuzz: $(verdict $fuzz_status), soak: $(verdict $soak_status)," \
+  "tests: $(verdict $ctest_status), sanitizer tests: $(verdict $sanitizer_status)"
+[ $fuzz_status = 0 ] && [ $soak_status = 0 ] && [ $ctest_status = 0 ] && [ $sanitizer_status = 0 ]

@@ -1,0 +1,295 @@
+#include "tools/bench/BenchDriver.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <boost/asio/io_service.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/ip/udp.hpp>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <thread>
+
+#include "tools/bench/ProcessControl.h"
+#include "tools/bench/ReportTable.h"
+#include "tools/bench/SendFloor.h"
+#include "tools/bench/SwarmResult.h"
+
+namespace asio = boost::asio;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+// A swarm process is worth starting for this many players or more.
+constexpr int kPlayersPerSwarmMin = 16;
+
+// A port free for both TCP and UDP on 127.0.0.1 (the server listens on both).
+std::uint16_t freePort() {
+    asio::io_service io;
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        boost::system::error_code error;
+        asio::ip::tcp::acceptor acceptor(io);
+        acceptor.open(asio::ip::tcp::v4(), error);
+        acceptor.bind(asio::ip::tcp::endpoint(asio::ip::address_v4::loopback(), 0), error);
+        if (error) {
+            continue;
+        }
+        const std::uint16_t port = acceptor.local_endpoint(error).port();
+        asio::ip::udp::socket udp(io);
+        udp.open(asio::ip::udp::v4(), error);
+        udp.bind(asio::ip::udp::endpoint(asio::ip::address_v4::loopback(), port), error);
+        if (!error) {
+            return port;
+        }
+    }
+    return 0;
+}
+
+bool fileContains(const std::string& path, const std::string& text) {
+    std::ifstream in(path);
+    std::stringstream content;
+    content << in.rdbuf();
+    return content.str().find(text) != std::string::npos;
+}
+
+std::string nanos(Clock::time_point t) {
+    return std::to_string(
+        std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count());
+}
+
+std::string sibling(const std::string& self, const std::string& name) {
+    const std::size_t slash = self.rfind('/');
+    return slash == std::string::npos ? name : self.substr(0, slash + 1) + name;
+}
+
+}  // namespace
+
+BenchDriver::BenchDriver(Options options) : options_(std::move(options)) {
+    self_ = ProcessControl::selfPath();
+    if (options_.serverPath.empty()) {
+        options_.serverPath = sibling(self_, "server");
+    }
+    const std::vector<int> cpus = ProcessControl::allowedCpus();
+    // Not the first CPU: that is where device interrupts usually land.
+    serverCpu_ = options_.serverCpu >= 0 ? options_.serverCpu : cpus.back();
+    for (const int cpu : cpus) {
+        if (cpu != serverCpu_) {
+            clientCpus_.push_back(cpu);
+        }
+    }
+    if (clientCpus_.empty()) {
+        clientCpus_.push_back(serverCpu_);  // one CPU: everything shares it
+    }
+}
+
+int BenchDriver::run() {
+    std::printf(
+        "server %s on CPU %d, players on %zu other CPU(s), nice %d; warm-up %.1f s, window "
+        "%.1f s\n",
+        options_.serverPath.c_str(), serverCpu_, clientCpus_.size(), options_.niceness,
+        options_.warmupSeconds, options_.measureSeconds);
+    std::printf("%s", ReportTable::header(ReportTable::Style::Text).c_str());
+    std::fflush(stdout);
+
+    std::vector<BenchRow> rows;
+    bool sane = true;
+    for (const ScenarioKind scenario : options_.scenarios) {
+        for (const int players : options_.playerCounts) {
+            rows.push_back(runRow(scenario, players));
+            const BenchRow& row = rows.back();
+            std::printf("%s", ReportTable::row(row, ReportTable::Style::Text).c_str());
+            for (const std::string& problem : row.problems()) {
+                std::printf("  ! %s\n", problem.c_str());
+                sane = false;
+            }
+            std::fflush(stdout);
+        }
+    }
+    std::printf("\n%s", ReportTable::legend().c_str());
+
+    if (!options_.csvPath.empty()) {
+        std::ofstream csv(options_.csvPath);
+        csv << ReportTable::header(ReportTable::Style::Csv);
+        for (const BenchRow& row : rows) {
+            csv << ReportTable::row(row, ReportTable::Style::Csv);
+        }
+    }
+    if (!options_.markdownPath.empty()) {
+        std::ofstream markdown(options_.markdownPath);
+        markdown << ReportTable::header(ReportTable::Style::Markdown);
+        for (const BenchRow& row : rows) {
+            markdown << ReportTable::row(row, ReportTable::Style::Markdown);
+        }
+    }
+    return options_.check && !sane ? 1 : 0;
+}
+
+BenchRow BenchDriver::runRow(ScenarioKind scenario, int players) {
+    BenchRow row;
+    row.scenario = scenario;
+    row.players = players;
+
+    const std::string work = ProcessControl::makeTempDirectory();
+    const std::string serverLog = work + "/server.log";
+    const std::uint16_t port = freePort();
+    int stdinRead = -1;
+    int stdinWrite = -1;
+    // The server's console reads stdin; an open pipe that never delivers keeps it quiet.
+    ProcessControl::openPipe(stdinRead, stdinWrite);
+    const pid_t server =
+        ProcessControl::spawn(options_.serverPath, {"--port", std::to_string(port)}, serverCpu_,
+                              stdinRead, serverLog, options_.niceness);
+    ProcessControl::closeDescriptor(stdinRead);
+
+    const auto listenDeadline = Clock::now() + std::chrono::seconds(10);
+    while (!fileContains(serverLog, "Listening on") && ProcessControl::isRunning(server) &&
+           Clock::now() < listenDeadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+
+    const auto warmup = std::chrono::duration_cast<Clock::duration>(
+        std::chrono::duration<double>(options_.warmupSeconds));
+    const auto measure = std::chrono::duration_cast<Clock::duration>(
+        std::chrono::duration<double>(options_.measureSeconds));
+    const Clock::time_point joinStart = Clock::now() + std::chrono::milliseconds(300);
+    // Joins are spread over up to half the warm-up: a join costs the server a snapshot of
+    // every player, and a real crowd does not arrive in one tick either.
+    const Clock::duration joinSpread =
+        std::min<Clock::duration>(warmup / 2, std::chrono::milliseconds(4) * players);
+    const Clock::time_point windowStart = joinStart + warmup;
+    const Clock::time_point windowEnd = windowStart + measure;
+
+    const int swarmCount =
+        std::max(1, std::min<int>(static_cast<int>(clientCpus_.size()),
+                                  (players + kPlayersPerSwarmMin - 1) / kPlayersPerSwarmMin));
+    std::vector<pid_t> swarms;
+    std::vector<std::string> resultPaths;
+    for (int k = 0; k < swarmCount; ++k) {
+        const int share = players / swarmCount + (k < players % swarmCount ? 1 : 0);
+        resultPaths.push_back(work + "/swarm-" + std::to_string(k) + ".txt");
+        swarms.push_back(ProcessControl::spawn(
+            self_,
+            {"swarm",
+             "--port",
+             std::to_string(port),
+             "--players",
+             std::to_string(share),
+             "--scenario",
+             scenarioName(scenario),
+             "--seed",
+             std::to_string(options_.seed * 1000 + static_cast<unsigned>(k)),
+             "--join-start",
+             nanos(joinStart),
+             "--join-spread",
+             std::to_string(
+                 std::chrono::duration_cast<std::chrono::nanoseconds>(joinSpread).count()),
+             "--window-start",
+             nanos(windowStart),
+             "--window-end",
+             nanos(windowEnd),
+             "--result",
+             resultPaths.back(),
+             "--spin",
+             options_.spin ? "1" : "0"},
+            clientCpus_[static_cast<std::size_t>(k) % clientCpus_.size()], -1,
+            work + "/swarm-" + std::to_string(k) + ".log", options_.niceness));
+    }
+
+    // The driver reads the CPU clocks at the window's edges.
+    std::this_thread::sleep_until(windowStart);
+    const Clock::time_point readStart = Clock::now();
+    const double serverCpuStart = ProcessControl::processCpuSeconds(server);
+    const double coreStart = ProcessControl::cpuBusySeconds(serverCpu_);
+    const double allStart = ProcessControl::cpuBusySeconds(-1);
+    std::vector<double> swarmCpuStart;
+    for (const pid_t swarm : swarms) {
+        swarmCpuStart.push_back(ProcessControl::processCpuSeconds(swarm));
+    }
+    const auto dropsStart = ProcessControl::udpDropsByPort();
+    pid_t recorder = -1;
+    if (!options_.perfPrefix.empty()) {
+        const std::string file = options_.perfPrefix + "-" + scenarioName(scenario) + "-" +
+                                 std::to_string(players) + ".data";
+        recorder = ProcessControl::spawn(
+            "/usr/bin/perf",
+            {"record", "-e", "cpu-clock", "-g", "-p", std::to_string(server), "-o", file}, -1, -1,
+            work + "/perf.log");
+    }
+
+    std::this_thread::sleep_until(windowEnd);
+    const Clock::time_point readEnd = Clock::now();
+    const double serverCpuEnd = ProcessControl::processCpuSeconds(server);
+    const double coreEnd = ProcessControl::cpuBusySeconds(serverCpu_);
+    const double allEnd = ProcessControl::cpuBusySeconds(-1);
+    double ours = serverCpuEnd - serverCpuStart;
+    for (std::size_t k = 0; k < swarms.size(); ++k) {
+        const double used = ProcessControl::processCpuSeconds(swarms[k]) - swarmCpuStart[k];
+        ours += used;
+        row.generatorCpuMax = std::max(
+            row.generatorCpuMax, used / std::chrono::duration<double>(readEnd - readStart).count());
+    }
+    const auto dropsEnd = ProcessControl::udpDropsByPort();
+    if (recorder > 0) {
+        ProcessControl::interrupt(recorder);
+        int code = 0;
+        if (!ProcessControl::waitFor(recorder, 20000, code)) {
+            ProcessControl::stop(recorder, 1000);
+        }
+    }
+    row.serverAlive = ProcessControl::isRunning(server) && serverCpuStart >= 0.0;
+    const double window = std::chrono::duration<double>(readEnd - readStart).count();
+    row.serverCpu = row.serverAlive ? (serverCpuEnd - serverCpuStart) / window : 0.0;
+    row.serverCoreBusy = coreStart >= 0.0 ? (coreEnd - coreStart) / window : 0.0;
+    // Whatever else ran on the machine meanwhile (the kernel's packet work for our own
+    // traffic outside our processes counts here too).
+    row.otherCores = allStart >= 0.0 ? std::max(0.0, (allEnd - allStart - ours) / window) : 0.0;
+
+    SwarmResult merged;
+    for (std::size_t k = 0; k < swarms.size(); ++k) {
+        int code = 0;
+        if (!ProcessControl::waitFor(swarms[k], 15000, code)) {
+            ProcessControl::stop(swarms[k], 1000);
+        }
+        std::ifstream in(resultPaths[k]);
+        SwarmResult result;
+        if (result.read(in)) {
+            merged.merge(result);
+        } else {
+            merged.connectFailures += static_cast<std::uint64_t>(
+                players / swarmCount + (static_cast<int>(k) < players % swarmCount ? 1 : 0));
+        }
+    }
+    ProcessControl::closeDescriptor(stdinWrite);
+    ProcessControl::stop(server, 2000);
+
+    row.takeFigures(merged, std::chrono::duration<double>(measure).count());
+    const auto dropsIn = [&](std::uint16_t localPort) -> std::uint64_t {
+        const auto end = dropsEnd.find(localPort);
+        if (end == dropsEnd.end()) {
+            return 0;
+        }
+        const auto start = dropsStart.find(localPort);
+        return end->second - (start == dropsStart.end() ? 0 : start->second);
+    };
+    row.serverDrops = dropsIn(port);
+    for (const std::uint16_t playerPort : merged.ports) {
+        row.playerDrops += dropsIn(playerPort);
+    }
+
+    const SendFloor::Result floor = SendFloor::measure(
+        merged.datagramSizes, players, serverCpu_, self_, work, options_.niceness, options_.spin);
+    row.floorOk = floor.ok;
+    if (floor.ok) {
+        row.floorCpu = floor.cpuSeconds / window;
+        row.ratio = row.floorCpu > 0.0 ? row.serverCpu / row.floorCpu : 0.0;
+    }
+    if (options_.keepLogs) {
+        std::printf("  logs: %s\n", work.c_str());
+    } else {
+        ProcessControl::removeTempDirectory(work);
+    }
+    return row;
+}
