@@ -77,11 +77,11 @@ std::unique_ptr<ChildProcess> startClient(const VirtualDisplay& display,
 
 // Starts the client and waits until its window is open and its scene is being set up. On a
 // busy machine a connection to the X server now and then fails outright ("Couldn't open X11
-// display", seen from X's own tools too); such a start is tried again, up to three times.
+// display", seen from X's own tools too); such a start is tried again, up to five times.
 std::unique_ptr<ChildProcess> startClientWithWindow(const VirtualDisplay& display,
                                                     const std::vector<std::string>& args) {
     std::unique_ptr<ChildProcess> client;
-    for (int attempt = 0; attempt < 3; ++attempt) {
+    for (int attempt = 0; attempt < 5; ++attempt) {
         client = startClient(display, args);
         const auto deadline = Clock::now() + 30s;
         while (Clock::now() < deadline && client->running()) {
@@ -89,6 +89,7 @@ std::unique_ptr<ChildProcess> startClientWithWindow(const VirtualDisplay& displa
                 return client;
             }
         }
+        client->waitForExit(5s);  // its last words read in
         if (client->errorOutput().find("Couldn't open X11 display") == std::string::npos) {
             return client;
         }
