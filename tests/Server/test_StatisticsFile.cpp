@@ -5,11 +5,17 @@
 #include <unistd.h>
 
 #include <fstream>
-#include <regex>
 
 #include "tests/Server/ServerTestSupport.h"
+#include "tests/Server/StatisticsRowFormat.h"
 
 namespace {
+
+// The numbers of a row, which must have the fixed layout.
+std::vector<long long> rowOf(const std::string& row) {
+    EXPECT_TRUE(statsfile::isRow(row)) << "'" << row << "'";
+    return statsfile::rowFields(row);
+}
 
 std::vector<std::string> readLines(const std::string& path) {
     std::ifstream in(path);
@@ -85,22 +91,6 @@ protected:
     std::string path;
 };
 
-const char* const kHeader =
-    "time           ,tcp_sent pkg   ,tcp_rcvd pkg   ,udp_sent pkg   ,udp_rcvd pkg   ,"
-    "tcp_sent bw    ,tcp_rcvd bw    ,udp_sent bw    ,udp_rcvd bw    ,tcp_sent msg   ,"
-    "tcp_rcvd msg   ,udp_sent msg   ,udp_rcvd msg   ,players        ,projectiles    ,"
-    "CPU            ,MEMORY         ,";
-
-// The numbers of a row: 17 fields, each right-aligned in 15 characters and ended by a comma.
-std::vector<long long> fields(const std::string& row) {
-    EXPECT_TRUE(std::regex_match(row, std::regex("( {0,14}-?[0-9]{1,15},){17}"))) << row;
-    std::vector<long long> out;
-    for (std::size_t i = 0; i + 16 <= row.size(); i += 16) {
-        out.push_back(std::stoll(row.substr(i, 15)));
-    }
-    return out;
-}
-
 TEST_F(StatisticsFileTest, FirstRowOfARunComesWithTheHeaderBlock) {
     Statistics* stats = Statistics::getInstance();
     const float rates[12] = {1.9f, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12.99f};
@@ -113,9 +103,9 @@ TEST_F(StatisticsFileTest, FirstRowOfARunComesWithTheHeaderBlock) {
     const std::vector<std::string> lines = readLines(path);
     ASSERT_EQ(lines.size(), 4u);
     EXPECT_EQ(lines[0], "!New measurement started:");
-    EXPECT_EQ(lines[1], kHeader);
+    EXPECT_EQ(lines[1], statsfile::kHeader);
     for (std::size_t i = 2; i < 4; ++i) {
-        const std::vector<long long> row = fields(lines[i]);
+        const std::vector<long long> row = rowOf(lines[i]);
         ASSERT_EQ(row.size(), 17u);
         // Packets, then bytes, then messages, each truncated toward zero.
         const std::vector<long long> traffic(row.begin() + 1, row.begin() + 13);
@@ -134,8 +124,8 @@ TEST_F(StatisticsFileTest, ANewRunAppendsANewBlock) {
     const std::vector<std::string> lines = readLines(path);
     ASSERT_EQ(lines.size(), 6u);
     EXPECT_EQ(lines[3], "!New measurement started:");
-    EXPECT_EQ(lines[4], kHeader);
-    EXPECT_EQ(fields(lines[5]).size(), 17u);
+    EXPECT_EQ(lines[4], statsfile::kHeader);
+    EXPECT_EQ(rowOf(lines[5]).size(), 17u);
 }
 
 TEST_F(StatisticsFileTest, AFileThatCannotBeOpenedSkipsTheRow) {

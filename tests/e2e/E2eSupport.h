@@ -104,8 +104,9 @@ protected:
         if (server_) {
             server_->stop();
             // A sanitizer build of the server reports on its standard error.
-            EXPECT_EQ(server_->errorOutput().find("Sanitizer"), std::string::npos)
-                << server_->errorOutput();
+            const std::string errors = server_->errorOutput();
+            EXPECT_EQ(errors.find("Sanitizer"), std::string::npos) << errors;
+            EXPECT_EQ(errors.find("runtime error"), std::string::npos) << errors;
         }
     }
 

@@ -42,7 +42,9 @@ Outcome runToEnd(const std::vector<std::string>& args) {
     // The readers have the last bytes once the pipe is closed; give them a moment.
     server.waitForLineCount(1, Milliseconds(1000));
     run.output = server.output();
-    EXPECT_EQ(server.errorOutput().find("Sanitizer"), std::string::npos) << server.errorOutput();
+    const std::string errors = server.errorOutput();
+    EXPECT_EQ(errors.find("Sanitizer"), std::string::npos) << errors;
+    EXPECT_EQ(errors.find("runtime error"), std::string::npos) << errors;
     return run;
 }
 

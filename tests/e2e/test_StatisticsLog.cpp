@@ -3,19 +3,19 @@
 
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <sstream>
 
+#include "tests/Server/StatisticsRowFormat.h"
 #include "tests/e2e/E2eSupport.h"
 
 namespace e2e {
 namespace {
 
-const char* const kHeader =
-    "time           ,tcp_sent pkg   ,tcp_rcvd pkg   ,udp_sent pkg   ,udp_rcvd pkg   ,"
-    "tcp_sent bw    ,tcp_rcvd bw    ,udp_sent bw    ,udp_rcvd bw    ,tcp_sent msg   ,"
-    "tcp_rcvd msg   ,udp_sent msg   ,udp_rcvd msg   ,players        ,projectiles    ,"
-    "CPU            ,MEMORY         ,";
+// The numbers of a row, which must have the fixed layout.
+std::vector<long long> rowOf(const std::string& row) {
+    EXPECT_TRUE(statsfile::isRow(row)) << "'" << row << "'";
+    return statsfile::rowFields(row);
+}
 
 std::vector<std::string> readLines(const std::string& path) {
     std::ifstream in(path);
@@ -24,18 +24,6 @@ std::vector<std::string> readLines(const std::string& path) {
         lines.push_back(line);
     }
     return lines;
-}
-
-// The 17 numbers of a row, each right-aligned in 15 characters and followed by a comma.
-std::vector<long long> rowFields(const std::string& row) {
-    static const std::regex format("( {0,14}-?[0-9]{1,15},){17}");
-    EXPECT_TRUE(std::regex_match(row, format)) << "'" << row << "'";
-    std::vector<long long> fields;
-    for (std::size_t i = 0; i + 16 <= row.size(); i += 16) {
-        EXPECT_EQ(row[i + 15], ',');
-        fields.push_back(std::stoll(row.substr(i, 15)));
-    }
-    return fields;
 }
 
 bool waitForRows(const std::string& path, std::size_t lines) {
@@ -78,17 +66,17 @@ TEST_F(StatisticsLogTest, RunStartsABlockThenWritesARowEverySecond) {
 
     const std::vector<std::string> lines = readLines(path_);
     EXPECT_EQ(lines[0], "!New measurement started:");
-    EXPECT_EQ(lines[1], kHeader);
+    EXPECT_EQ(lines[1], statsfile::kHeader);
     long long previousTime = -1;
     for (std::size_t i = 2; i < lines.size(); ++i) {
-        const std::vector<long long> fields = rowFields(lines[i]);
+        const std::vector<long long> fields = rowOf(lines[i]);
         ASSERT_EQ(fields.size(), 17u);
         EXPECT_GT(fields[0], previousTime);  // the tick clock
         previousTime = fields[0];
         EXPECT_GE(fields[15], 0);  // CPU
         EXPECT_GT(fields[16], 0);  // memory in use
     }
-    const std::vector<long long> last = rowFields(lines.back());
+    const std::vector<long long> last = rowOf(lines.back());
     EXPECT_EQ(last[13], 1);  // players
     EXPECT_EQ(last[14], 0);  // projectiles
     // Some 20 ClientUpdates a second arrive, one datagram and one message each.
@@ -111,8 +99,8 @@ TEST_F(StatisticsLogTest, SecondRunAppendsANewBlock) {
         EXPECT_EQ(lines[i], firstRun[i]);
     }
     EXPECT_EQ(lines[firstRun.size()], "!New measurement started:");
-    EXPECT_EQ(lines[firstRun.size() + 1], kHeader);
-    const std::vector<long long> row = rowFields(lines[firstRun.size() + 2]);
+    EXPECT_EQ(lines[firstRun.size() + 1], statsfile::kHeader);
+    const std::vector<long long> row = rowOf(lines[firstRun.size() + 2]);
     EXPECT_EQ(row[13], 0);  // nobody joined
     EXPECT_EQ(row[14], 0);
 }

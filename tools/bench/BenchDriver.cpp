@@ -172,14 +172,28 @@ BenchRow BenchDriver::runRow(ScenarioKind scenario, int players) {
         resultPaths.push_back(work + "/swarm-" + std::to_string(k) + ".txt");
         swarms.push_back(ProcessControl::spawn(
             self_,
-            {"swarm", "--port", std::to_string(port), "--players", std::to_string(share),
-             "--scenario", scenarioName(scenario), "--seed",
-             std::to_string(options_.seed * 1000 + static_cast<unsigned>(k)), "--join-start",
-             nanos(joinStart), "--join-spread",
+            {"swarm",
+             "--port",
+             std::to_string(port),
+             "--players",
+             std::to_string(share),
+             "--scenario",
+             scenarioName(scenario),
+             "--seed",
+             std::to_string(options_.seed * 1000 + static_cast<unsigned>(k)),
+             "--join-start",
+             nanos(joinStart),
+             "--join-spread",
              std::to_string(
                  std::chrono::duration_cast<std::chrono::nanoseconds>(joinSpread).count()),
-             "--window-start", nanos(windowStart), "--window-end", nanos(windowEnd), "--result",
-             resultPaths.back()},
+             "--window-start",
+             nanos(windowStart),
+             "--window-end",
+             nanos(windowEnd),
+             "--result",
+             resultPaths.back(),
+             "--spin",
+             options_.spin ? "1" : "0"},
             clientCpus_[static_cast<std::size_t>(k) % clientCpus_.size()], -1,
             work + "/swarm-" + std::to_string(k) + ".log", options_.niceness));
     }
@@ -265,8 +279,8 @@ BenchRow BenchDriver::runRow(ScenarioKind scenario, int players) {
         row.playerDrops += dropsIn(playerPort);
     }
 
-    const SendFloor::Result floor = SendFloor::measure(merged.datagramSizes, players, serverCpu_,
-                                                       self_, work, options_.niceness);
+    const SendFloor::Result floor = SendFloor::measure(
+        merged.datagramSizes, players, serverCpu_, self_, work, options_.niceness, options_.spin);
     row.floorOk = floor.ok;
     if (floor.ok) {
         row.floorCpu = floor.cpuSeconds / window;

@@ -53,6 +53,7 @@ pid_t spawn(const std::string& program, const std::vector<std::string>& args, in
         CPU_SET(cpu, &set);
     }
     const char* output = outputPath.empty() ? nullptr : outputPath.c_str();
+    const std::string nice = std::to_string(niceness);
 
     const pid_t pid = fork();
     if (pid != 0) {
@@ -62,6 +63,16 @@ pid_t spawn(const std::string& program, const std::vector<std::string>& args, in
         sched_setaffinity(0, sizeof(set), &set);
     }
     if (niceness != 0) {
+        // With autogroup scheduling a nice value only counts within the session, so the child
+        // gets a session of its own and gives that group the nice value too.
+        setsid();
+        const int group = open("/proc/self/autogroup", O_WRONLY);
+        if (group >= 0) {
+            if (write(group, nice.data(), nice.size()) < 0) {
+                // Without autogroup scheduling the process's own value below is enough.
+            }
+            close(group);
+        }
         setpriority(PRIO_PROCESS, 0, niceness);
     }
     const int in = stdinFd >= 0 ? stdinFd : open("/dev/null", O_RDONLY);

@@ -66,7 +66,13 @@ SwarmResult Swarm::run() {
             finish();
         }
     });
-    io_.run();
+    if (options_.spin) {
+        while (!io_.stopped()) {
+            io_.poll();
+        }
+    } else {
+        io_.run();
+    }
     return result_;
 }
 
