@@ -160,5 +160,7 @@ TEST(Swarm, PlayerJoinsSendsClientUpdatesAndMeasuresWhatItReceives) {
     // The shot's stamp counts too; 555000 and 555001 are one tick, 555040 another.
     EXPECT_EQ(result.stamps, (std::vector<std::uint32_t>{555000, 555001, 555040}));
     EXPECT_GT(result.udpUpDatagrams, 0u);
+    ASSERT_EQ(result.ports.size(), 1u);
+    EXPECT_EQ(result.ports[0], server.from.port());
     EXPECT_EQ(result.udpUpBytes, result.udpUpDatagrams * server.datagrams.front().size());
 }

@@ -21,6 +21,7 @@ SwarmResult sample() {
     r.fireLatenciesMs = {12.5, 30.25};
     r.stamps = {4294967295u, 1000u};
     r.datagramSizes = {{57, 10}, {1002, 30}};
+    r.ports = {40000, 65535};
     return r;
 }
 
@@ -41,6 +42,7 @@ TEST(SwarmResult, TextRoundTrip) {
     EXPECT_EQ(back.fireLatenciesMs, expected.fireLatenciesMs);
     EXPECT_EQ(back.stamps, expected.stamps);
     EXPECT_EQ(back.datagramSizes, expected.datagramSizes);
+    EXPECT_EQ(back.ports, expected.ports);
 }
 
 TEST(SwarmResult, TruncatedOrForeignTextIsRejected) {
@@ -64,4 +66,5 @@ TEST(SwarmResult, MergeAddsCountsAndPoolsSamples) {
     EXPECT_EQ(total.stamps.size(), 4u);
     EXPECT_EQ(total.datagramSizes.at(1002), 60u);
     EXPECT_EQ(total.datagramSizes.at(57), 20u);
+    EXPECT_EQ(total.ports.size(), 4u);
 }

@@ -172,14 +172,28 @@ BenchRow BenchDriver::runRow(ScenarioKind scenario, int players) {
         resultPaths.push_back(work + "/swarm-" + std::to_string(k) + ".txt");
         swarms.push_back(ProcessControl::spawn(
             self_,
-            {"swarm", "--port", std::to_string(port), "--players", std::to_string(share),
-             "--scenario", scenarioName(scenario), "--seed",
-             std::to_string(options_.seed * 1000 + static_cast<unsigned>(k)), "--join-start",
-             nanos(joinStart), "--join-spread",
+            {"swarm",
+             "--port",
+             std::to_string(port),
+             "--players",
+             std::to_string(share),
+             "--scenario",
+             scenarioName(scenario),
+             "--seed",
+             std::to_string(options_.seed * 1000 + static_cast<unsigned>(k)),
+             "--join-start",
+             nanos(joinStart),
+             "--join-spread",
              std::to_string(
                  std::chrono::duration_cast<std::chrono::nanoseconds>(joinSpread).count()),
-             "--window-start", nanos(windowStart), "--window-end", nanos(windowEnd), "--result",
-             resultPaths.back()},
+             "--window-start",
+             nanos(windowStart),
+             "--window-end",
+             nanos(windowEnd),
+             "--result",
+             resultPaths.back(),
+             "--spin",
+             options_.spin ? "1" : "0"},
             clientCpus_[static_cast<std::size_t>(k) % clientCpus_.size()], -1,
             work + "/swarm-" + std::to_string(k) + ".log", options_.niceness));
     }
@@ -194,7 +208,7 @@ BenchRow BenchDriver::runRow(ScenarioKind scenario, int players) {
     for (const pid_t swarm : swarms) {
         swarmCpuStart.push_back(ProcessControl::processCpuSeconds(swarm));
     }
-    const ProcessControl::UdpCounters udpStart = ProcessControl::udpCounters();
+    const auto dropsStart = ProcessControl::udpDropsByPort();
     pid_t recorder = -1;
     if (!options_.perfPrefix.empty()) {
         const std::string file = options_.perfPrefix + "-" + scenarioName(scenario) + "-" +
@@ -217,7 +231,7 @@ BenchRow BenchDriver::runRow(ScenarioKind scenario, int players) {
         row.generatorCpuMax = std::max(
             row.generatorCpuMax, used / std::chrono::duration<double>(readEnd - readStart).count());
     }
-    const ProcessControl::UdpCounters udpEnd = ProcessControl::udpCounters();
+    const auto dropsEnd = ProcessControl::udpDropsByPort();
     if (recorder > 0) {
         ProcessControl::interrupt(recorder);
         int code = 0;
@@ -226,7 +240,6 @@ BenchRow BenchDriver::runRow(ScenarioKind scenario, int players) {
         }
     }
     row.serverAlive = ProcessControl::isRunning(server) && serverCpuStart >= 0.0;
-    row.udpDrops = udpEnd.receiveBufferErrors - udpStart.receiveBufferErrors;
     const double window = std::chrono::duration<double>(readEnd - readStart).count();
     row.serverCpu = row.serverAlive ? (serverCpuEnd - serverCpuStart) / window : 0.0;
     row.serverCoreBusy = coreStart >= 0.0 ? (coreEnd - coreStart) / window : 0.0;
@@ -253,9 +266,21 @@ BenchRow BenchDriver::runRow(ScenarioKind scenario, int players) {
     ProcessControl::stop(server, 2000);
 
     row.takeFigures(merged, std::chrono::duration<double>(measure).count());
+    const auto dropsIn = [&](std::uint16_t localPort) -> std::uint64_t {
+        const auto end = dropsEnd.find(localPort);
+        if (end == dropsEnd.end()) {
+            return 0;
+        }
+        const auto start = dropsStart.find(localPort);
+        return end->second - (start == dropsStart.end() ? 0 : start->second);
+    };
+    row.serverDrops = dropsIn(port);
+    for (const std::uint16_t playerPort : merged.ports) {
+        row.playerDrops += dropsIn(playerPort);
+    }
 
-    const SendFloor::Result floor = SendFloor::measure(merged.datagramSizes, players, serverCpu_,
-                                                       self_, work, options_.niceness);
+    const SendFloor::Result floor = SendFloor::measure(
+        merged.datagramSizes, players, serverCpu_, self_, work, options_.niceness, options_.spin);
     row.floorOk = floor.ok;
     if (floor.ok) {
         row.floorCpu = floor.cpuSeconds / window;

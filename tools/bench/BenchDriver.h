@@ -26,6 +26,8 @@ public:
         // Nice value of the server, the players and the floor's sender: on a shared machine
         // other work then takes only what they leave.
         int niceness = -10;
+        // Players (and the floor's receivers) poll without sleeping.
+        bool spin = false;
     };
 
     explicit BenchDriver(Options options);

@@ -21,9 +21,10 @@ struct BenchRow {
     std::uint64_t badFrames = 0;
     std::uint64_t sendErrors = 0;
     bool serverAlive = false;
-    std::uint64_t udpDrops = 0;    // kernel receive-buffer drops on the host, in the window
-    double otherCores = 0.0;       // CPU used meanwhile by everything but the server and swarms
-    double generatorCpuMax = 0.0;  // busiest swarm process, share of one core
+    std::uint64_t serverDrops = 0;  // ClientUpdates the server's socket dropped in the window
+    std::uint64_t playerDrops = 0;  // datagrams the players' sockets dropped in the window
+    double otherCores = 0.0;        // CPU used meanwhile by everything but the server and swarms
+    double generatorCpuMax = 0.0;   // busiest swarm process, share of one core
 
     double serverCpu = 0.0;       // share of one core
     double serverCoreBusy = 0.0;  // the server's CPU busy with anything, share of one core

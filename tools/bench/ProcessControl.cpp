@@ -53,6 +53,7 @@ pid_t spawn(const std::string& program, const std::vector<std::string>& args, in
         CPU_SET(cpu, &set);
     }
     const char* output = outputPath.empty() ? nullptr : outputPath.c_str();
+    const std::string nice = std::to_string(niceness);
 
     const pid_t pid = fork();
     if (pid != 0) {
@@ -62,6 +63,16 @@ pid_t spawn(const std::string& program, const std::vector<std::string>& args, in
         sched_setaffinity(0, sizeof(set), &set);
     }
     if (niceness != 0) {
+        // With autogroup scheduling a nice value only counts within the session, so the child
+        // gets a session of its own and gives that group the nice value too.
+        setsid();
+        const int group = open("/proc/self/autogroup", O_WRONLY);
+        if (group >= 0) {
+            if (write(group, nice.data(), nice.size()) < 0) {
+                // Without autogroup scheduling the process's own value below is enough.
+            }
+            close(group);
+        }
         setpriority(PRIO_PROCESS, 0, niceness);
     }
     const int in = stdinFd >= 0 ? stdinFd : open("/dev/null", O_RDONLY);
@@ -172,34 +183,31 @@ double cpuBusySeconds(int cpu) {
     return -1.0;
 }
 
-UdpCounters udpCounters() {
-    UdpCounters counters;
-    std::ifstream in("/proc/net/snmp");
-    std::string header;
-    std::string values;
-    while (std::getline(in, header)) {
-        if (header.rfind("Udp:", 0) != 0 || !std::getline(in, values)) {
+std::map<std::uint16_t, std::uint64_t> udpDropsByPort() {
+    std::map<std::uint16_t, std::uint64_t> drops;
+    std::ifstream in("/proc/net/udp");
+    std::string line;
+    std::getline(in, line);  // column names
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        std::vector<std::string> columns;
+        std::string column;
+        while (fields >> column) {
+            columns.push_back(column);
+        }
+        // "sl local_address ... drops": the address is ADDR:PORT in hex, drops is last.
+        if (columns.size() < 13) {
             continue;
         }
-        std::istringstream names(header);
-        std::istringstream numbers(values);
-        std::string name;
-        std::string number;
-        while (names >> name && numbers >> number) {
-            const std::uint64_t value = std::strtoull(number.c_str(), nullptr, 10);
-            if (name == "InDatagrams") {
-                counters.inDatagrams = value;
-            } else if (name == "OutDatagrams") {
-                counters.outDatagrams = value;
-            } else if (name == "RcvbufErrors") {
-                counters.receiveBufferErrors = value;
-            } else if (name == "SndbufErrors") {
-                counters.sendBufferErrors = value;
-            }
+        const std::size_t colon = columns[1].find(':');
+        if (colon == std::string::npos) {
+            continue;
         }
-        break;
+        const auto port =
+            static_cast<std::uint16_t>(std::stoul(columns[1].substr(colon + 1), nullptr, 16));
+        drops[port] += std::stoull(columns.back());
     }
-    return counters;
+    return drops;
 }
 
 std::string selfPath() {

@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -42,14 +43,9 @@ double processCpuSeconds(pid_t pid);
 // includes the kernel's packet work that runs on the CPU outside the process (softirq threads).
 double cpuBusySeconds(int cpu);
 
-// The kernel's UDP counters from /proc/net/snmp (zeros when unreadable).
-struct UdpCounters {
-    std::uint64_t inDatagrams = 0;
-    std::uint64_t outDatagrams = 0;
-    std::uint64_t receiveBufferErrors = 0;
-    std::uint64_t sendBufferErrors = 0;
-};
-UdpCounters udpCounters();
+// Datagrams each UDP socket on the host has dropped for a full receive buffer since it was
+// opened, by local port (from /proc/net/udp; empty when unreadable).
+std::map<std::uint16_t, std::uint64_t> udpDropsByPort();
 
 // The path of the running program.
 std::string selfPath();

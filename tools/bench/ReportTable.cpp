@@ -17,7 +17,7 @@ const std::vector<Column>& columns() {
         {"ticks%", 6},      {"udp dn B/s", 10}, {"tcp dn B/s", 10}, {"udp up B/s", 10},
         {"tcp up B/s", 10}, {"dgram/s dn", 10}, {"dgram/s up", 10}, {"fire p50", 8},
         {"fire p99", 8},    {"shots", 6},       {"floor%", 7},      {"srv/floor", 9},
-        {"gen cpu%", 8},    {"other", 5},       {"drops", 6},
+        {"gen cpu%", 8},    {"other", 5},       {"drops srv", 9},   {"drops pl", 8},
     };
     return list;
 }
@@ -97,7 +97,8 @@ std::string ReportTable::row(const BenchRow& r, Style style) {
         r.floorOk && r.floorCpu > 0.0 ? format("%.2f", r.ratio) : std::string("-"),
         format("%.0f", r.generatorCpuMax * 100.0),
         format("%.1f", r.otherCores),
-        std::to_string(r.udpDrops),
+        std::to_string(r.serverDrops),
+        std::to_string(r.playerDrops),
     };
     return join(cells, style);
 }
@@ -116,7 +117,7 @@ std::string ReportTable::legend() {
            "floor%: CPU for sendto of the same datagrams (count and sizes) from one process on "
            "one core, % of one core; srv/floor: srv cpu% / floor%.\n"
            "gen cpu%: busiest load-generator process; other: cores busy meanwhile with anything "
-           "else (other programs, kernel work outside our processes); drops: host UDP "
-           "receive-buffer drops in "
-           "the window.\n";
+           "else (other programs, kernel work outside our processes); drops srv/pl: datagrams "
+           "dropped for a full receive buffer in the window by the server's socket (ClientUpdates) "
+           "and by the players' sockets.\n";
 }

@@ -38,13 +38,20 @@ int openReceiver(std::uint16_t& port) {
     return fd;
 }
 
-void drain(const std::vector<int>& fds, const std::atomic<bool>& stop) {
+void drain(const std::vector<int>& fds, const std::atomic<bool>& stop, bool spin) {
     std::vector<pollfd> polls;
     for (const int fd : fds) {
         polls.push_back(pollfd{fd, POLLIN, 0});
     }
     char buffer[2048];
     while (!stop.load(std::memory_order_relaxed)) {
+        if (spin) {
+            for (const int fd : fds) {
+                while (recv(fd, buffer, sizeof(buffer), MSG_DONTWAIT) >= 0) {
+                }
+            }
+            continue;
+        }
         if (poll(polls.data(), polls.size(), 20) <= 0) {
             continue;
         }
@@ -62,7 +69,7 @@ void drain(const std::vector<int>& fds, const std::atomic<bool>& stop) {
 
 SendFloor::Result SendFloor::measure(const std::map<std::uint32_t, std::uint64_t>& sizes,
                                      int destinations, int senderCpu, const std::string& program,
-                                     const std::string& workDir, int niceness) {
+                                     const std::string& workDir, int niceness, bool spin) {
     Result result;
     for (const auto& entry : sizes) {
         result.datagrams += entry.second;
@@ -119,11 +126,11 @@ SendFloor::Result SendFloor::measure(const std::map<std::uint32_t, std::uint64_t
             share.push_back(fds[i]);
         }
         const int cpu = cpus[t];
-        drains.emplace_back([share, cpu, &stop]() {
+        drains.emplace_back([share, cpu, spin, &stop]() {
             if (cpu >= 0) {
                 ProcessControl::pinThisThread(cpu);
             }
-            drain(share, stop);
+            drain(share, stop, spin);
         });
     }
 

@@ -23,10 +23,11 @@ public:
 
     // sizes: datagram size -> count. destinations: how many receiving sockets (the players).
     // The sender runs as a child process of program (this tool) pinned to senderCpu; the
-    // receiving sockets are drained on the other CPUs.
+    // receiving sockets are drained on the other CPUs, by threads that sleep until a datagram
+    // comes, like the players, or with spin by threads that never sleep.
     static Result measure(const std::map<std::uint32_t, std::uint64_t>& sizes, int destinations,
                           int senderCpu, const std::string& program, const std::string& workDir,
-                          int niceness);
+                          int niceness, bool spin);
 
     // The child's part: reads the plan, sends, writes its CPU time. Returns the exit code.
     static int sendFromPlan(const std::string& planPath, const std::string& resultPath);

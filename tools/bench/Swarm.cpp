@@ -66,7 +66,13 @@ SwarmResult Swarm::run() {
             finish();
         }
     });
-    io_.run();
+    if (options_.spin) {
+        while (!io_.stopped()) {
+            io_.poll();
+        }
+    } else {
+        io_.run();
+    }
     return result_;
 }
 
@@ -83,6 +89,9 @@ void Swarm::finish() {
         }
         if (player->connectFailed()) {
             ++result_.connectFailures;
+        }
+        if (const std::uint16_t port = player->udpPort()) {
+            result_.ports.push_back(port);
         }
     }
     result_.stamps.assign(stamps_.begin(), stamps_.end());

@@ -32,6 +32,8 @@ public:
         Clock::duration joinSpread{};   // connects are spread evenly over this
         Clock::time_point windowStart;  // measured window
         Clock::time_point windowEnd;
+        // Poll without ever sleeping, so that no datagram has to wake a player up.
+        bool spin = false;
     };
 
     explicit Swarm(const Options& options);

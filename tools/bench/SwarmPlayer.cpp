@@ -36,6 +36,12 @@ void SwarmPlayer::connect(const asio::ip::tcp::endpoint& server) {
     tcp_.async_connect(server, [this](const boost::system::error_code& e) { onConnect(e); });
 }
 
+std::uint16_t SwarmPlayer::udpPort() const {
+    boost::system::error_code error;
+    const auto endpoint = udp_.local_endpoint(error);
+    return error ? 0 : endpoint.port();
+}
+
 void SwarmPlayer::close() {
     closed_ = true;
     boost::system::error_code ignored;

@@ -31,6 +31,8 @@ public:
     bool sawDatagramInWindow() const { return sawDatagramInWindow_; }
     bool disconnected() const { return disconnected_; }
     bool connectFailed() const { return connectFailed_; }
+    // The local port of its UDP socket; 0 when it has none.
+    std::uint16_t udpPort() const;
 
 private:
     void onConnect(const boost::system::error_code& error);

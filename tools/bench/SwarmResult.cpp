@@ -40,6 +40,7 @@ void SwarmResult::merge(const SwarmResult& other) {
     for (const auto& [size, count] : other.datagramSizes) {
         datagramSizes[size] += count;
     }
+    ports.insert(ports.end(), other.ports.begin(), other.ports.end());
 }
 
 void SwarmResult::write(std::ostream& out) const {
@@ -58,6 +59,10 @@ void SwarmResult::write(std::ostream& out) const {
     out << "\nsizes";
     for (const auto& [size, count] : datagramSizes) {
         out << ' ' << size << ':' << count;
+    }
+    out << "\nports";
+    for (const std::uint16_t port : ports) {
+        out << ' ' << port;
     }
     out << "\nend\n";
 }
@@ -84,6 +89,11 @@ bool SwarmResult::read(std::istream& in) {
             std::uint32_t value = 0;
             while (fields >> value) {
                 stamps.push_back(value);
+            }
+        } else if (key == "ports") {
+            unsigned value = 0;
+            while (fields >> value) {
+                ports.push_back(static_cast<std::uint16_t>(value));
             }
         } else if (key == "sizes") {
             std::string pair;

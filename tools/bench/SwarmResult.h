@@ -28,6 +28,7 @@ struct SwarmResult {
     std::vector<double> fireLatenciesMs;  // own shots, from the firing ClientUpdate
     std::vector<std::uint32_t> stamps;    // distinct tick-phase server timestamps
     std::map<std::uint32_t, std::uint64_t> datagramSizes;  // size -> count, server to players
+    std::vector<std::uint16_t> ports;                      // the players' UDP ports
 
     void merge(const SwarmResult& other);
     void write(std::ostream& out) const;

@@ -41,6 +41,7 @@ Swarm::Clock::time_point fromNanos(long long value) {
 
 int runSwarm(int argc, char** argv) {
     po::options_description description("swarm options");
+    Swarm::Options options;
     int port = 0;
     int players = 0;
     std::string scenario;
@@ -57,11 +58,11 @@ int runSwarm(int argc, char** argv) {
     option("window-start", po::value(&windowStart)->required());
     option("window-end", po::value(&windowEnd)->required());
     option("result", po::value(&resultPath)->required());
+    option("spin", po::value(&options.spin));
     po::variables_map values;
     po::store(po::parse_command_line(argc, argv, description), values);
     po::notify(values);
 
-    Swarm::Options options;
     options.port = static_cast<std::uint16_t>(port);
     options.players = players;
     if (!parseScenario(scenario, options.scenario)) {
@@ -112,6 +113,9 @@ int runDriver(int argc, char** argv) {
            "keep each row's server and swarm logs and print where they are");
     option("perf", po::value(&options.perfPrefix),
            "record the server with perf over each window into <prefix>-<scenario>-<N>.data");
+    option("spin", po::bool_switch(&options.spin),
+           "players and the floor's receivers poll without sleeping: no datagram has to wake "
+           "its receiver, as with players on other machines (uses every player CPU fully)");
     option("check", po::bool_switch(&options.check),
            "exit with 1 when a row shows the run did not work (never judges timings)");
     po::variables_map values;
