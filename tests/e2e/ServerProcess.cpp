@@ -50,7 +50,7 @@ ServerProcess::ServerProcess(const Options& options) {
         const std::string limit = std::to_string(options.maxOpenFiles);
         command = {"prlimit", "--nofile=" + limit + ":" + limit, "--"};
     }
-    command.push_back(MORVIK_SERVER_BINARY);
+    command.push_back(options.program.empty() ? MORVIK_SERVER_BINARY : options.program);
     command.insert(command.end(), options.args.begin(), options.args.end());
     std::vector<char*> argv;
     for (std::string& part : command) {

@@ -1,5 +1,6 @@
 #pragma once
-// The real server binary as a child process, with its standard input and output on pipes.
+// The real server binary (or another of our programs) as a child process, with its standard
+// input and output on pipes.
 
 #include <sys/types.h>
 
@@ -18,6 +19,8 @@ namespace e2e {
 using Milliseconds = std::chrono::milliseconds;
 
 struct ServerOptions {
+    // The program to run; the server when empty.
+    std::string program;
     std::vector<std::string> args;
     // Written to standard input before the server starts reading it.
     std::string stdinText;
