@@ -30,9 +30,17 @@ void describePlayer(Morvik::ObjectInfo& info, Player* player) {
     data->set_name(player->name);
 }
 
-bool isFinite(const Morvik::Orientation& orientation) {
-    return std::isfinite(orientation.w()) && std::isfinite(orientation.x()) &&
-           std::isfinite(orientation.y()) && std::isfinite(orientation.z());
+// Clients send unit quaternions. Anything far from one is no rotation: rotating by it scales
+// by its squared length, which overflows into infinities and NaNs for large values, and the
+// ship's state would spread them to every client. So only a squared length within 20 % of 1
+// is taken (as sent, not normalised).
+bool isRotation(const Morvik::Orientation& orientation) {
+    const double w = orientation.w();
+    const double x = orientation.x();
+    const double y = orientation.y();
+    const double z = orientation.z();
+    const double squaredLength = w * w + x * x + y * y + z * z;
+    return std::isfinite(squaredLength) && squaredLength >= 0.8 && squaredLength <= 1.2;
 }
 
 }  // namespace
@@ -114,8 +122,7 @@ bool PacketHandler::onConnectionClosed(const TcpConnection::Ptr& connection) {
 
 bool PacketHandler::onClientUpdate(const Morvik::ClientUpdate& message, std::uint16_t qport,
                                    udp::endpoint sender) {
-    // A ship steered to a non-finite orientation would spread NaNs to every client.
-    if (!isFinite(message.orientation())) {
+    if (!isRotation(message.orientation())) {
         return true;
     }
     Transform* found = world->findByKey(playerKey(sender.address(), qport));

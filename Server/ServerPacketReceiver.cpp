@@ -9,7 +9,6 @@
 
 #include "Common/ConsoleLog.h"
 #include "Common/FrameCodec.h"
-#include "Common/Statistics.h"
 
 namespace {
 
@@ -156,11 +155,7 @@ std::uint16_t ServerPacketReceiver::tcpPort() const {
 void ServerPacketReceiver::handleUDPReceive(const boost::system::error_code& error,
                                             const std::uint8_t* data, std::size_t count,
                                             udp::socket& socket) {
-    Statistics* statistics = Statistics::getInstance();
-    statistics->addBytes(count, udp_rcvd);
-    statistics->addPackets(1, udp_rcvd);
-    if (error) {
-        consoleLog("Error in handleUDPReceive: %s (%d)\n", error.message().c_str(), error.value());
+    if (!checkUDPCompletion(error, count, socket)) {
         return;
     }
 

@@ -82,8 +82,10 @@ int main(int argc, char* argv[]) {
         po::notify(options);
         if (!options.count("help") && (port < 0 || port > 65535)) {
             // A port number the socket layer would silently cut to 16 bits.
-            throw po::validation_error(po::validation_error::invalid_option_value, "port",
-                                       std::to_string(port));
+            po::invalid_option_value invalid(std::to_string(port));
+            invalid.set_option_name("port");
+            invalid.set_prefix(po::command_line_style::allow_long);
+            throw invalid;
         }
     } catch (const po::error& error) {
         consoleLog("%s\n", error.what());

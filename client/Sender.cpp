@@ -1,6 +1,7 @@
 #include "client/Sender.h"
 
 #include <boost/asio/post.hpp>
+#include <memory>
 
 #include "Common/ConsoleLog.h"
 #include "Common/Protobuf/Object.pb.h"
@@ -43,10 +44,11 @@ void Sender::send(MessageType type, const google::protobuf::Message& message) {
     if (udpSocket == nullptr || serverEndpoint == nullptr) {
         return;
     }
-    std::string* datagram = buildPacket(type, message);
+    // Owned by the handlers from here on, so a datagram still queued when the event loop is
+    // torn down is freed with them.
+    std::shared_ptr<std::string> datagram(buildPacket(type, message));
     if (datagram->size() == kQportBytes) {
         // The message did not fit a frame (appendFrame said so); a bare qport means nothing.
-        delete datagram;
         return;
     }
     // The socket belongs to the network thread; the datagram goes there with its address.
@@ -56,7 +58,7 @@ void Sender::send(MessageType type, const google::protobuf::Message& message) {
         socket->async_send_to(
             boost::asio::buffer(*datagram), endpoint,
             [this, datagram](const boost::system::error_code& error, std::size_t bytesSent) {
-                handleSend(error, bytesSent, datagram);
+                handleSend(error, bytesSent, *datagram);
             });
     });
 }
@@ -66,14 +68,13 @@ void Sender::sendClientUpdate(const Morvik::ClientUpdate& update) {
 }
 
 void Sender::handleSend(const boost::system::error_code& error, std::size_t bytesSent,
-                        std::string* datagram) {
+                        const std::string& /*datagram*/) {
     if (error) {
         consoleLog("Error while sending: %s (code: %d)\n", error.message().c_str(), error.value());
     } else {
         Statistics::getInstance()->addBytes(bytesSent, udp_sent);
         Statistics::getInstance()->addPackets(1, udp_sent);
     }
-    delete datagram;
 }
 
 void toOrientation(Morvik::Orientation* out, const Quaternion& q) {

@@ -36,10 +36,10 @@ public:
     // Returns at once: the message's bytes are already in the datagram.
     void send(MessageType type, const google::protobuf::Message& message);
     void sendClientUpdate(const Morvik::ClientUpdate& update);
-    // Network thread: the send completion. Counts a sent datagram, or reports the error;
-    // deletes the datagram either way.
+    // Network thread: the send completion. Counts a sent datagram, or reports the error.
+    // The datagram is freed by the completion that owns it, right after this returns.
     void handleSend(const boost::system::error_code& error, std::size_t bytesSent,
-                    std::string* datagram);
+                    const std::string& datagram);
 
     TcpConnection::Ptr tcpSocket;  // nothing is sent over it from here
     boost::asio::ip::udp::socket* udpSocket = nullptr;

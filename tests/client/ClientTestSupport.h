@@ -27,6 +27,7 @@
 
 #include "Common/FrameCodec.h"
 #include "Common/Protobuf/Object.pb.h"
+#include "GameTestSupport.h"
 #include "client/ResourceManager.h"
 
 namespace clienttest {
@@ -239,30 +240,25 @@ inline void useNoResources() {
 constexpr int kWindowWidth = 64;
 constexpr int kWindowHeight = 64;
 
-// One SDL OpenGL window for the whole process (SDL 1.2 has one window); it is never closed,
-// so GL names from one test stay valid in the next.
+// The client's own window, opened once per process and shared with the window and controller
+// tests (SDL 1.2 has one window). Only its lower-left kWindowWidth x kWindowHeight pixels are
+// used here.
 inline bool openGLWindow() {
-    static const bool open = [] {
-        if (SDL_Init(SDL_INIT_VIDEO) != 0) {
-            std::fprintf(stderr, "SDL_Init: %s\n", SDL_GetError());
-            return false;
-        }
-        SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
-        SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 16);
-        if (SDL_SetVideoMode(kWindowWidth, kWindowHeight, 0, SDL_OPENGL) == nullptr) {
-            std::fprintf(stderr, "SDL_SetVideoMode: %s\n", SDL_GetError());
-            return false;
-        }
-        return true;
-    }();
-    return open;
+    gametest::openWindow();
+    const SDL_Surface* surface = SDL_GetVideoSurface();
+    return surface != nullptr && (surface->flags & SDL_OPENGL) != 0;
 }
 
-// Fixture of every test that needs a GL context: a clean state, identity matrices.
+// Fixture of every test that needs a GL context: a clean state, identity matrices. The state
+// found is given back afterwards, for other tests of the process that share the window.
 class GLTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(openGLWindow()) << "an X display (Xvfb) is needed for the OpenGL tests";
+        glPushAttrib(GL_ALL_ATTRIB_BITS);
+        glPushClientAttrib(GL_CLIENT_ALL_ATTRIB_BITS);
+        glGetFloatv(GL_PROJECTION_MATRIX, savedProjection.data());
+        glGetFloatv(GL_MODELVIEW_MATRIX, savedModelView.data());
         glViewport(0, 0, kWindowWidth, kWindowHeight);
         glMatrixMode(GL_PROJECTION);
         glLoadIdentity();
@@ -277,7 +273,15 @@ protected:
         glClearColor(0, 0, 0, 0);
         glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     }
-    void TearDown() override { EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR)); }
+    void TearDown() override {
+        EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+        glMatrixMode(GL_PROJECTION);
+        glLoadMatrixf(savedProjection.data());
+        glMatrixMode(GL_MODELVIEW);
+        glLoadMatrixf(savedModelView.data());
+        glPopClientAttrib();
+        glPopAttrib();
+    }
 
     // Window coordinates: (0, 0) is the bottom-left pixel. The window may have no alpha
     // channel, so only the colour is read; alpha is always 255.
@@ -297,6 +301,10 @@ protected:
         glGetFloatv(GL_CURRENT_COLOR, c.data());
         return c;
     }
+
+private:
+    std::array<float, 16> savedProjection{};
+    std::array<float, 16> savedModelView{};
 };
 
 // ---- console ----

@@ -94,6 +94,12 @@ class Mesh:
         self.loft([[(x0, y0, z0), (x1, y0, z0), (x1, y1, z0), (x0, y1, z0)],
                    [(x0, y0, z1), (x1, y0, z1), (x1, y1, z1), (x0, y1, z1)]])
 
+    def scale(self, factor):
+        """Scales the whole mesh about the origin; texture coordinates scale with it."""
+        self.triangles = [(tuple(scale(p, factor) for p in tri), normal)
+                          for (tri, normal) in self.triangles]
+        self.uv_scale *= factor
+
     def uv(self, p, normal):
         ax = [abs(c) for c in normal]
         if ax[0] >= ax[1] and ax[0] >= ax[2]:

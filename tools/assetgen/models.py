@@ -14,7 +14,8 @@ def _airfoil(x, y, le, te, thickness, axis="x"):
 
 
 def fighter():
-    """About 176 x 150 x 60 model units (8.8 x 7.5 x 3 at the client's 0.05 scale)."""
+    """About 115 x 97 x 39 model units: 5.7 x 4.9 x 2 at the client's 0.05 scale, inside the
+    ship's hit sphere of radius 4, and small enough to see past from the chase camera."""
     m = Mesh(uv_scale=160.0)
     # Fuselage: octagonal sections from the tail to a pointed nose.
     body = []
@@ -41,6 +42,7 @@ def fighter():
                 ring(add(centre, (0, 0, -48)), 7.5, 7.5, 8),
                 ring(add(centre, (0, 0, -80)), 7.5, 7.5, 8),
                 ring(add(centre, (0, 0, -88)), 6.0, 6.0, 8)])
+    m.scale(0.65)
     return m
 
 
@@ -53,10 +55,13 @@ def shot():
 
 
 def carrier():
-    """A carrier about 100 units long. The client draws it moved by (0, -13, -130), so it is
-    built around (0, 13, 130): there it sits on its object's position."""
+    """A carrier about 100 units long. The client draws it moved by (0, -13, -130) from its
+    object's position, where the team's ships start and the carrier's hit sphere (radius 40)
+    sits; so the model puts the front edge of its flight deck just below and behind
+    (0, 13, 130): a ship starts at the bow, ready to launch, with the hull behind it."""
     s = 0.75
-    offset = (0.0, 13.0, 130.0)
+    # Deck top (local y = 10) at 3 below the start point, deck front (local z = 60) 1 past it.
+    offset = (0.0, 13.0 - 3.0 - 10.0 * s, 130.0 + 1.0 - 60.0 * s)
     m = Mesh(uv_scale=40.0)
 
     def p(x, y, z):

@@ -218,8 +218,21 @@ std::size_t ScriptedClient::messageCount() const {
 
 bool ScriptedClient::waitFor(const std::function<bool(const std::vector<ReceivedMessage>&)>& pred,
                              Milliseconds timeout) const {
+    const Clock::time_point deadline = Clock::now() + timeout;
     std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, timeout, [&] { return pred(messages_); });
+    for (;;) {
+        // pred runs on a copy without the lock, so it may call back into the client.
+        const std::vector<ReceivedMessage> snapshot = messages_;
+        const std::size_t seen = messages_.size();
+        lock.unlock();
+        if (pred(snapshot)) {
+            return true;
+        }
+        lock.lock();
+        if (!changed_.wait_until(lock, deadline, [&] { return messages_.size() != seen; })) {
+            return false;
+        }
+    }
 }
 
 long ScriptedClient::waitForMessage(const std::function<bool(const ReceivedMessage&)>& pred,

@@ -89,7 +89,8 @@ public:
     // Everything received so far, in arrival order.
     std::vector<ReceivedMessage> messages() const;
     std::size_t messageCount() const;
-    // Waits until pred holds for the messages received so far; false on timeout.
+    // Waits until pred holds for the messages received so far (checked again after each new
+    // message); false on timeout. pred gets a copy and may call the client.
     bool waitFor(const std::function<bool(const std::vector<ReceivedMessage>&)>& pred,
                  Milliseconds timeout) const;
     // Waits for the first message from index `from` on that matches pred; its index, or -1.

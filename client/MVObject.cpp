@@ -1,0 +1,3 @@
+#include "client/MVObject.h"
+
+void MVObject::onKey(SDL_KeyboardEvent) {}

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <string>
+
+#include "Common/Vec3.h"
+
+// The background: a textured cube centred on the eye, its edge as long as the far clipping
+// distance. Its image is a 4 x 3 cross: the four sides in the middle row, bottom and top in the
+// second column of the first and last rows. Main thread only.
+class Skybox {
+public:
+    // Preloads the texture, so the image is decoded at set-up rather than in the first frame.
+    explicit Skybox(std::string textureName);
+    void draw(Vec3 position);
+
+    std::string textureName;
+};

@@ -1,0 +1,123 @@
+// The client program: options, connection, window, scene, and the 60 Hz frame.
+#include <GL/gl.h>
+#include <GL/glu.h>
+#include <SDL/SDL.h>
+
+#include <boost/program_options.hpp>
+#include <cstdint>
+#include <iostream>
+#include <string>
+
+#include "Common/ConsoleLog.h"
+#include "Common/SceneGraph.h"
+#include "Common/TaskScheduler.h"
+#include "client/FrameClock.h"
+#include "client/MVEntryPoint.h"
+#include "client/NetworkManager.h"
+#include "client/Render.h"
+#include "client/Window.h"
+
+namespace po = boost::program_options;
+
+namespace {
+
+// The chase camera sits 2 up and 5 behind the own ship, in the ship's frame.
+const Vec3 kChaseOffset(0.0f, 2.0f, -5.0f);
+
+void frame() {
+    window.pollEvents();
+    NetworkManager::getInstance()->processEvents();
+    const float dt = static_cast<float>(frameClock.tick());
+
+    MVEntryPoint* controller = MVEntryPoint::getInstance();
+    SceneGraph* scene = SceneGraph::getInstance();
+    controller->update(dt);
+    scene->updateAll(dt);
+
+    const std::uint64_t ownId = NetworkManager::getInstance()->getOwnObjectId();
+    controller->ownObjectId = ownId;
+    if (Transform* own = scene->find(ownId)) {
+        const Vec3 eye = own->position + own->orientation.rotate(kChaseOffset);
+        controller->setCameraPosition(eye.x, eye.y, eye.z);
+    }
+    scene->flushRemovals();
+
+    // World.
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    glLoadIdentity();
+    glPushMatrix();
+    const Vec3 eye = controller->applyCamera();
+    window.drawSkybox(eye);
+    render(scene);
+    glPopMatrix();
+
+    // HUD: pixels, origin top-left, y down.
+    glMatrixMode(GL_PROJECTION);
+    glPushMatrix();
+    glLoadIdentity();
+    gluOrtho2D(0.0, static_cast<double>(window.video.width), 0.0,
+               static_cast<double>(window.video.height));
+    glScalef(1, -1, 1);
+    glTranslatef(0, static_cast<float>(-window.video.height), 0);
+    glMatrixMode(GL_MODELVIEW);
+    glPushAttrib(GL_ENABLE_BIT);
+    glDisable(GL_LIGHTING);
+    glEnable(GL_BLEND);
+    glColor4f(1, 0, 0, 1);
+    controller->drawHud();
+    glPopAttrib();
+    glMatrixMode(GL_PROJECTION);
+    glPopMatrix();
+    glMatrixMode(GL_MODELVIEW);
+
+    SDL_GL_SwapBuffers();
+}
+
+}  // namespace
+
+int SDL_main(int argc, char** argv) {
+    std::string host;
+    std::string port;
+    std::uint32_t udpTimeout = 10;
+
+    po::options_description description("Allowed options", 80);
+    description.add_options()             //
+        ("help", "produce help message")  //
+        ("host", po::value<std::string>(&host)->default_value("127.0.0.1"),
+         "set game server host")                                                   //
+        ("port", po::value<std::string>(&port)->default_value("21042"),            //
+         "set game server port")                                                   //
+        ("udp-timeout", po::value<std::uint32_t>(&udpTimeout)->default_value(10),  //
+         "exit if no packets received within this timout");
+
+    po::variables_map options;
+    try {
+        po::store(po::parse_command_line(argc, argv, description), options);
+        po::notify(options);
+    } catch (const po::error& e) {
+        // Like the other start-up failures: say why and end with 1.
+        consoleLog("%s\n", e.what());
+        return 1;
+    }
+    if (options.count("help") != 0) {
+        std::cout << description << "\n";
+        return 1;
+    }
+
+    if (!NetworkManager::getInstance()->connect(host, port, udpTimeout)) {
+        return 1;
+    }
+    window.init();
+    MVEntryPoint::getInstance()->setup();
+    addTask(&frame, 60.0f);
+    TaskScheduler::run();
+
+    NetworkManager::getInstance()->stop();
+    SDL_Quit();
+    return 0;
+}
+
+// SDL 1.2 only wraps the entry point on some systems; here the wrapper is this function.
+int main(int argc, char** argv) {
+    return SDL_main(argc, argv);
+}

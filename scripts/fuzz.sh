@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets with clang into build-fuzz/ and runs each for
+# MORVIK_FUZZ_SECONDS (default 60), all at once, starting from the committed seeds in
+# tools/fuzz/corpus/. Any crash, leak or sanitizer report fails; the input that caused it is
+# left in build-fuzz/fuzz-<target>/.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds=${MORVIK_FUZZ_SECONDS:-60}
+dir=build-fuzz
+
+CC=clang CXX=clang++ cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DMORVIK_FUZZ=ON -DMORVIK_SANITIZE=fuzzer-no-link,address,undefined >/dev/null
+
+# target:seed folder:longest input
+all=(fuzz_frame_stream:stream:16384 fuzz_server_receive:server:8192 fuzz_client_receive:client:8192)
+known=$(ninja -C "$dir" -t targets all)
+targets=()
+for entry in "${all[@]}"; do
+  name=${entry%%:*}
+  if grep -q "^$name: phony" <<<"$known"; then
+    targets+=("$entry")
+  else
+    echo "fuzz: $name is not built in this tree"
+  fi
+done
+names=()
+for entry in "${targets[@]}"; do names+=("${entry%%:*}"); done
+cmake --build "$dir" --target "${names[@]}"
+
+# The client's ships load their textures: the client target draws into a virtual X server
+# with Mesa's software renderer, and finds Resources/ beside its working directory.
+ln -sfn ../Resources "$dir/Resources"
+export LIBGL_ALWAYS_SOFTWARE=1
+export LSAN_OPTIONS="suppressions=$PWD/tools/fuzz/lsan-suppressions.txt:print_suppressions=0"
+
+pids=()
+for entry in "${targets[@]}"; do
+  IFS=: read -r name seeds maxlen <<<"$entry"
+  work="$dir/fuzz-$name"
+  rm -rf "$work" && mkdir -p "$work/corpus"
+  display=()
+  if [ "$name" = fuzz_client_receive ]; then
+    display=(xvfb-run -a -s "-screen 0 640x480x24")
+  fi
+  # stdout carries the server's and client's console lines for every bad frame: dropped.
+  (cd "$work" && "${display[@]}" "../bin/$name" -max_total_time="$seconds" -timeout=10 \
+     -rss_limit_mb=2048 -max_len="$maxlen" -close_fd_mask=1 -print_final_stats=1 \
+     corpus "$PWD/../../tools/fuzz/corpus/$seeds" >log.txt 2>&1) &
+  pids+=($!)
+done
+
+failed=0
+for i in "${!pids[@]}"; do
+  IFS=: read -r name _ _ <<<"${targets[$i]}"
+  if wait "${pids[$i]}"; then
+    echo "fuzz: $name ran ${seconds} s: $(grep -m1 -o 'stat::number_of_executed_units: *[0-9]*' "$dir/fuzz-$name/log.txt" | grep -o '[0-9]*$') inputs, no fault"
+  else
+    failed=1
+    echo "fuzz: $name FAILED; the end of its log ($dir/fuzz-$name/log.txt):"
+    tail -n 80 "$dir/fuzz-$name/log.txt"
+  fi
+done
+exit $failed

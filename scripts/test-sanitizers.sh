@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Builds the unit tests again under AddressSanitizer + UndefinedBehaviorSanitizer and under
+# ThreadSanitizer, and runs them. Expects the packages to be installed and DISPLAY to be set
+# (the client's tests draw with OpenGL); scripts/test.sh calls it inside its virtual X server.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$PWD/tests/lsan.supp}
+export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}
+
+echo "== unit tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+  -DMORVIK_SANITIZE=address,undefined >/dev/null
+cmake --build build-asan --target common_tests server_tests client_tests
+ctest --test-dir build-asan -L unit --output-on-failure -j "$(nproc)" --timeout 300
+
+# The network thread meets the main thread in the shared library and the server: those tests
+# run under ThreadSanitizer. Mesa's software renderer is not built for it, so the client's
+# OpenGL tests stay out.
+echo "== threaded tests under ThreadSanitizer"
+cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DMORVIK_SANITIZE=thread >/dev/null
+cmake --build build-tsan --target common_tests server_tests
+ctest --test-dir build-tsan -L unit -E '^(client_tests)' --output-on-failure -j "$(nproc)" \
+  --timeout 300

@@ -1,0 +1,51 @@
+#pragma once
+// Helpers for the tests of the server program's network side: the test thread plays the
+// network thread by running the io_service's ready handlers itself.
+
+#include <gtest/gtest.h>
+
+#include <boost/asio/io_service.hpp>
+#include <boost/asio/ip/address_v4.hpp>
+#include <boost/thread/mutex.hpp>
+#include <chrono>
+#include <functional>
+#include <thread>
+
+#include "Common/AbstractPacketReceiver.h"
+
+namespace progtest {
+
+constexpr std::chrono::seconds kWaitLimit{5};
+
+// Runs ready handlers on this thread until pred holds; false when the limit passes first.
+inline bool pumpUntil(boost::asio::io_service& io, const std::function<bool()>& pred) {
+    const auto deadline = std::chrono::steady_clock::now() + kWaitLimit;
+    for (;;) {
+        io.poll();
+        io.restart();
+        if (pred()) {
+            return true;
+        }
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
+// Runs whatever is ready now, e.g. the closes a handler posted.
+inline void pump(boost::asio::io_service& io) {
+    io.poll();
+    io.restart();
+}
+
+inline std::size_t queued(AbstractPacketReceiver& receiver, bool tcp) {
+    boost::mutex::scoped_lock lock(tcp ? receiver.tcpMutex : receiver.udpMutex);
+    return (tcp ? receiver.tcpEvents : receiver.udpEvents).size();
+}
+
+inline boost::asio::ip::address_v4 loopback() {
+    return boost::asio::ip::address_v4::loopback();
+}
+
+}  // namespace progtest

@@ -1,0 +1,213 @@
+#include "tests/e2e-client/GameRelay.h"
+
+#include <boost/asio/connect.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/write.hpp>
+
+#include "Common/Protobuf/Object.pb.h"
+
+namespace e2eclient {
+
+using boost::asio::ip::tcp;
+using boost::asio::ip::udp;
+
+struct GameRelay::TcpPair {
+    explicit TcpPair(boost::asio::io_service& io) : client(io), server(io), timer(io) {}
+    tcp::socket client;
+    tcp::socket server;
+    boost::asio::steady_timer timer;
+    std::uint8_t fromClient[4096];
+    std::uint8_t fromServer[4096];
+    std::string serverStream;  // server bytes not yet cut into frames
+};
+
+GameRelay::GameRelay(std::uint16_t serverPort, std::chrono::milliseconds holdServerTcp)
+    : work_(std::make_unique<boost::asio::io_service::work>(io_)),
+      acceptor_(io_),
+      clientSide_(io_),
+      serverSide_(io_, udp::endpoint(boost::asio::ip::address_v4::loopback(), 0)),
+      server_(boost::asio::ip::address_v4::loopback(), serverPort),
+      serverPort_(serverPort),
+      releaseServerTcp_(Clock::now() + holdServerTcp) {
+    // One port for both transports, as the game uses: find one free for both.
+    for (int attempt = 0; attempt < 50 && port_ == 0; ++attempt) {
+        boost::system::error_code ec;
+        tcp::acceptor acceptor(io_);
+        acceptor.open(tcp::v4(), ec);
+        acceptor.bind(tcp::endpoint(boost::asio::ip::address_v4::loopback(), 0), ec);
+        acceptor.listen(boost::asio::socket_base::max_listen_connections, ec);
+        if (ec) {
+            continue;
+        }
+        const std::uint16_t candidate = acceptor.local_endpoint().port();
+        udp::socket udpSocket(io_);
+        udpSocket.open(udp::v4(), ec);
+        udpSocket.bind(udp::endpoint(boost::asio::ip::address_v4::loopback(), candidate), ec);
+        if (ec) {
+            continue;
+        }
+        acceptor_ = std::move(acceptor);
+        clientSide_ = std::move(udpSocket);
+        port_ = candidate;
+    }
+    if (port_ != 0) {
+        accept();
+        receiveFromClient();
+        receiveFromServer();
+    }
+    thread_ = std::thread([this] { io_.run(); });
+}
+
+GameRelay::~GameRelay() {
+    io_.post([this] {
+        boost::system::error_code ec;
+        acceptor_.close(ec);
+        clientSide_.close(ec);
+        serverSide_.close(ec);
+        for (auto& pair : pairs_) {
+            pair->client.close(ec);
+            pair->server.close(ec);
+            pair->timer.cancel();
+        }
+    });
+    work_.reset();  // run() returns once the closed sockets' handlers have run
+    thread_.join();
+}
+
+void GameRelay::accept() {
+    auto pair = std::make_shared<TcpPair>(io_);
+    acceptor_.async_accept(pair->client, [this, pair](const boost::system::error_code& ec) {
+        if (ec) {
+            return;
+        }
+        boost::system::error_code connectError;
+        pair->server.connect(tcp::endpoint(boost::asio::ip::address_v4::loopback(), serverPort_),
+                             connectError);
+        if (connectError) {
+            pair->client.close(connectError);
+        } else {
+            pairs_.push_back(pair);
+            pump(pair, false);
+            pump(pair, true);
+        }
+        accept();
+    });
+}
+
+void GameRelay::pump(std::shared_ptr<TcpPair> pair, bool fromServer) {
+    tcp::socket& source = fromServer ? pair->server : pair->client;
+    std::uint8_t* buffer = fromServer ? pair->fromServer : pair->fromClient;
+    source.async_read_some(
+        boost::asio::buffer(buffer, sizeof pair->fromServer),
+        [this, pair, fromServer, buffer](const boost::system::error_code& ec, std::size_t n) {
+            tcp::socket& sink = fromServer ? pair->client : pair->server;
+            boost::system::error_code ignored;
+            if (ec) {
+                // One side went away: so does the other, as with a direct connection.
+                sink.shutdown(tcp::socket::shutdown_both, ignored);
+                sink.close(ignored);
+                return;
+            }
+            auto forward = [this, pair, fromServer, buffer, n] {
+                tcp::socket& to = fromServer ? pair->client : pair->server;
+                boost::system::error_code writeError;
+                boost::asio::write(to, boost::asio::buffer(buffer, n), writeError);
+                if (fromServer) {
+                    noteServerBytes(*pair, buffer, n);
+                }
+                if (!writeError) {
+                    pump(pair, fromServer);
+                }
+            };
+            if (fromServer && Clock::now() < releaseServerTcp_) {
+                pair->timer.expires_at(releaseServerTcp_);
+                pair->timer.async_wait([forward](const boost::system::error_code&) { forward(); });
+            } else {
+                forward();
+            }
+        });
+}
+
+void GameRelay::noteServerBytes(TcpPair& pair, const std::uint8_t* data, std::size_t size) {
+    std::string& stream = pair.serverStream;
+    stream.append(reinterpret_cast<const char*>(data), size);
+    // Frames: u16 LE length of type byte plus message, type byte, message.
+    std::size_t at = 0;
+    while (stream.size() >= at + 3) {
+        const std::size_t length = static_cast<std::uint8_t>(stream[at]) |
+                                   (static_cast<std::uint8_t>(stream[at + 1]) << 8);
+        if (length == 0 || stream.size() < at + 2 + length) {
+            break;
+        }
+        Morvik::Welcome welcome;
+        if (stream[at + 2] == 5 &&
+            welcome.ParseFromArray(stream.data() + at + 3, static_cast<int>(length - 1))) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            welcome_ = true;
+            welcomeQport_ = static_cast<std::uint16_t>(welcome.qport());
+            welcomeId_ = welcome.id();
+            welcomeTime_ = Clock::now();
+        }
+        at += 2 + length;
+    }
+    stream.erase(0, at);
+}
+
+void GameRelay::receiveFromClient() {
+    clientSide_.async_receive_from(
+        boost::asio::buffer(clientBuffer_), fromClient_,
+        [this](const boost::system::error_code& ec, std::size_t n) {
+            if (ec == boost::asio::error::operation_aborted || !clientSide_.is_open()) {
+                return;
+            }
+            if (!ec) {
+                client_ = fromClient_;
+                Datagram d{Clock::now(), 0, -1};
+                if (n >= 2) {
+                    d.qport =
+                        static_cast<std::uint16_t>(clientBuffer_[0] | (clientBuffer_[1] << 8));
+                }
+                if (n >= 5) {
+                    d.type = clientBuffer_[4];
+                }
+                {
+                    std::lock_guard<std::mutex> lock(mutex_);
+                    datagrams_.push_back(d);
+                }
+                boost::system::error_code ignored;
+                serverSide_.send_to(boost::asio::buffer(clientBuffer_, n), server_, 0, ignored);
+            }
+            receiveFromClient();
+        });
+}
+
+void GameRelay::receiveFromServer() {
+    serverSide_.async_receive_from(
+        boost::asio::buffer(serverBuffer_), fromServer_,
+        [this](const boost::system::error_code& ec, std::size_t n) {
+            if (ec == boost::asio::error::operation_aborted || !serverSide_.is_open()) {
+                return;
+            }
+            if (!ec && client_.port() != 0) {
+                boost::system::error_code ignored;
+                clientSide_.send_to(boost::asio::buffer(serverBuffer_, n), client_, 0, ignored);
+            }
+            receiveFromServer();
+        });
+}
+
+std::vector<GameRelay::Datagram> GameRelay::clientDatagrams() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return datagrams_;
+}
+
+bool GameRelay::welcomeForwarded(std::uint16_t& qport, std::uint64_t& id,
+                                 Clock::time_point& when) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    qport = welcomeQport_;
+    id = welcomeId_;
+    when = welcomeTime_;
+    return welcome_;
+}
+
+}  // namespace e2eclient

@@ -1,0 +1,403 @@
+// The real client against the real server, under a virtual X server of each test's own with
+// Mesa's software OpenGL, driven through the X server as a player would drive it.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/ip/udp.hpp>
+#include <chrono>
+#include <cmath>
+#include <filesystem>
+#include <iostream>
+#include <memory>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/e2e-client/ChildProcess.h"
+#include "tests/e2e-client/GameRelay.h"
+#include "tests/e2e-client/Screenshot.h"
+#include "tests/e2e-client/VirtualDisplay.h"
+#include "tools/scripted-client/IoThread.h"
+#include "tools/scripted-client/ScriptedClient.h"
+
+namespace e2eclient {
+namespace {
+
+using namespace std::chrono_literals;
+using boost::asio::ip::tcp;
+using boost::asio::ip::udp;
+using Clock = std::chrono::steady_clock;
+
+// A port on which TCP and UDP can both be bound right now.
+std::uint16_t freeGamePort() {
+    boost::asio::io_service io;
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        boost::system::error_code ec;
+        tcp::acceptor acceptor(io);
+        acceptor.open(tcp::v4(), ec);
+        acceptor.bind(tcp::endpoint(boost::asio::ip::address_v4::loopback(), 0), ec);
+        if (ec) {
+            continue;
+        }
+        const std::uint16_t port = acceptor.local_endpoint().port();
+        udp::socket socket(io);
+        socket.open(udp::v4(), ec);
+        socket.bind(udp::endpoint(boost::asio::ip::address_v4::loopback(), port), ec);
+        if (!ec) {
+            return port;
+        }
+    }
+    return 0;
+}
+
+// The real server on a free port; retried when another process takes the port first.
+std::unique_ptr<ChildProcess> startServer(std::uint16_t& port) {
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        port = freeGamePort();
+        auto server = std::make_unique<ChildProcess>(
+            ChildProcess::Options{MORVIK_SERVER_BINARY, {"--port", std::to_string(port)}, {}, {}});
+        if (server->waitForOutput("Listening on udp:", 5s)) {
+            return server;
+        }
+    }
+    return nullptr;
+}
+
+std::unique_ptr<ChildProcess> startClient(const VirtualDisplay& display,
+                                          std::vector<std::string> args) {
+    return std::make_unique<ChildProcess>(
+        ChildProcess::Options{MORVIK_CLIENT_BINARY,
+                              std::move(args),
+                              {display.env(), "LIBGL_ALWAYS_SOFTWARE=1", "SDL_AUDIODRIVER=dummy"},
+                              MORVIK_CLIENT_RUN_DIR});
+}
+
+// Starts the client and waits until its window is open and its scene is being set up. On a
+// busy machine a connection to the X server now and then fails outright ("Couldn't open X11
+// display", seen from X's own tools too); such a start is tried again, up to three times.
+std::unique_ptr<ChildProcess> startClientWithWindow(const VirtualDisplay& display,
+                                                    const std::vector<std::string>& args) {
+    std::unique_ptr<ChildProcess> client;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        client = startClient(display, args);
+        const auto deadline = Clock::now() + 30s;
+        while (Clock::now() < deadline && client->running()) {
+            if (client->waitForOutput("Loading: ", 100ms)) {
+                return client;
+            }
+        }
+        if (client->errorOutput().find("Couldn't open X11 display") == std::string::npos) {
+            return client;
+        }
+    }
+    return client;
+}
+
+std::string artifact(const std::string& name) {
+    std::filesystem::create_directories(MORVIK_ARTIFACT_DIR);
+    return std::string(MORVIK_ARTIFACT_DIR) + "/" + name;
+}
+
+// Waits until the client has its window up and has loaded its own ship's model (it draws the
+// own ship once the server has announced it).
+bool waitUntilPlaying(ChildProcess& client, std::chrono::milliseconds timeout) {
+    const auto deadline = Clock::now() + timeout;
+    while (Clock::now() < deadline && client.running()) {
+        if (client.waitForOutput("Loading model: fighter.obj", 100ms)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+class ClientEndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(display.ok()) << "Xvfb did not start"; }
+    VirtualDisplay display;
+};
+
+// ---- joining, sending, drawing ----
+
+TEST_F(ClientEndToEnd, JoinsSendsTwentyUpdatesASecondAndDrawsTheGame) {
+    std::uint16_t serverPort = 0;
+    auto server = startServer(serverPort);
+    ASSERT_NE(server, nullptr);
+    // The server's TCP bytes are held back for a second, so the client's first datagrams go
+    // out before its Welcome has arrived.
+    GameRelay relay(serverPort, 1000ms);
+    ASSERT_NE(relay.port(), 0);
+    auto client = startClientWithWindow(display, {"--port", std::to_string(relay.port())});
+    ASSERT_TRUE(waitUntilPlaying(*client, 30s)) << client->output() << client->errorOutput();
+
+    std::uint16_t qport = 0;
+    std::uint64_t id = 0;
+    GameRelay::Clock::time_point welcomeAt;
+    ASSERT_TRUE(relay.welcomeForwarded(qport, id, welcomeAt));
+    EXPECT_NE(qport, 0);
+
+    // Let it play for three seconds, then look at the screen.
+    std::this_thread::sleep_for(3s);
+    Image screen;
+    ASSERT_TRUE(captureScreen(display, artifact("client-playing.png"), 800, 600, screen));
+    const std::vector<GameRelay::Datagram> sent = relay.clientDatagrams();
+    ASSERT_TRUE(client->running());
+
+    // Every datagram is one ClientUpdate; before the Welcome they carry qport 0, and once
+    // the client has had a frame to take the Welcome in, its qport.
+    int before = 0;
+    int after = 0;
+    for (const GameRelay::Datagram& d : sent) {
+        EXPECT_EQ(d.type, 4);
+        if (d.arrival < welcomeAt) {
+            EXPECT_EQ(d.qport, 0);
+            ++before;
+        } else if (d.arrival > welcomeAt + 200ms) {
+            EXPECT_EQ(d.qport, qport);
+            ++after;
+        }
+    }
+    EXPECT_GT(before, 0) << "no datagram left before the Welcome";
+    EXPECT_GT(after, 0);
+
+    // About 20 a second (one per 0.05 s of frame time, at most one per frame) over the last
+    // two seconds.
+    const auto windowEnd = sent.back().arrival;
+    int inWindow = 0;
+    for (const GameRelay::Datagram& d : sent) {
+        inWindow += d.arrival > windowEnd - 2s ? 1 : 0;
+    }
+    EXPECT_GE(inWindow, 2 * 10);
+    EXPECT_LE(inWindow, 2 * 25);
+    // Never two in one frame: frames are at least about 16 ms apart at 60 a second.
+    for (std::size_t i = 1; i < sent.size(); ++i) {
+        if (sent[i].arrival > welcomeAt + 200ms) {
+            EXPECT_GE(sent[i].arrival - sent[i - 1].arrival, 8ms) << "datagram " << i;
+        }
+    }
+
+    // The picture: a starry sky, the HUD, and a ship in the team's colour.
+    std::set<std::uint32_t> colours;
+    int stars = 0;
+    int teamColoured = 0;
+    for (int y = 0; y < screen.height; ++y) {
+        for (int x = 0; x < screen.width; ++x) {
+            const std::uint8_t* p = screen.at(x, y);
+            colours.insert((p[0] << 16) | (p[1] << 8) | p[2]);
+            if (y > 80 && p[0] > 150 && p[1] > 150 && p[2] > 150) {
+                ++stars;
+            }
+            if ((p[0] > 80 && p[1] < 12 && p[2] < 12) || (p[2] > 80 && p[0] < 12 && p[1] < 12)) {
+                ++teamColoured;
+            }
+        }
+    }
+    int hudRed = 0;    // "fps: ..." at the top left
+    int hudGreen = 0;  // "health: 100.00%" below it
+    for (int y = 0; y < 75; ++y) {
+        for (int x = 0; x < 190; ++x) {
+            const std::uint8_t* p = screen.at(x, y);
+            hudRed += (y < 24 && p[0] > 150 && p[1] < 60 && p[2] < 60) ? 1 : 0;
+            hudGreen += (y >= 50 && p[1] > 150 && p[0] < 60 && p[2] < 60) ? 1 : 0;
+        }
+    }
+    EXPECT_GT(colours.size(), 500u) << "a nearly uniform picture";
+    EXPECT_GT(stars, 30);
+    EXPECT_GT(hudRed, 30);
+    EXPECT_GT(hudGreen, 30);
+    EXPECT_GT(teamColoured, 2000);
+
+    EXPECT_EQ(runOnDisplay(display, "xdotool", {"key", "Escape"}), 0);
+    EXPECT_EQ(client->waitForExit(10s), std::optional<int>(0));
+}
+
+// ---- playing through the X server ----
+
+// Positions of one object, as a watching player receives them.
+std::vector<Morvik::Position> positionsOf(const scripted::ScriptedClient& watcher,
+                                          std::uint64_t id) {
+    std::vector<Morvik::Position> out;
+    for (const scripted::ReceivedMessage& m : watcher.messages()) {
+        if (m.is(MessageType::ObjectUpdate) && m.as<Morvik::ObjectUpdate>().id() == id) {
+            out.push_back(m.as<Morvik::ObjectUpdate>().position());
+        }
+    }
+    return out;
+}
+
+float distance(const Morvik::Position& a, const Morvik::Position& b) {
+    return std::sqrt((a.x() - b.x()) * (a.x() - b.x()) + (a.y() - b.y()) * (a.y() - b.y()) +
+                     (a.z() - b.z()) * (a.z() - b.z()));
+}
+
+TEST_F(ClientEndToEnd, HoldingWThrustsAndTheLeftButtonFires) {
+    std::uint16_t port = 0;
+    auto server = startServer(port);
+    ASSERT_NE(server, nullptr);
+    auto client = startClientWithWindow(display, {"--port", std::to_string(port)});
+    ASSERT_TRUE(waitUntilPlaying(*client, 30s)) << client->output() << client->errorOutput();
+
+    // Another player, scripted, watches the client's ship.
+    IoThread io;
+    auto watcher = scripted::ScriptedClient::create(io.service());
+    ASSERT_TRUE(watcher->join("127.0.0.1", port, 5000ms));
+    const std::uint64_t self = watcher->playerId();
+    std::uint64_t ship = 0;
+    ASSERT_TRUE(watcher->waitFor(
+        [&](const std::vector<scripted::ReceivedMessage>& all) {
+            for (const scripted::ReceivedMessage& m : all) {
+                if (m.is(MessageType::ObjectInfo)) {
+                    const auto& info = m.as<Morvik::ObjectInfo>();
+                    if (info.objecttype() == 0 && info.id() != self) {
+                        ship = info.id();
+                        return true;
+                    }
+                }
+            }
+            return false;
+        },
+        5000ms));
+
+    // The server sends its datagrams to where a player's ClientUpdates come from.
+    auto keepSending = [&](std::chrono::milliseconds span) {
+        const auto end = Clock::now() + span;
+        while (Clock::now() < end) {
+            watcher->sendClientUpdate(Quaternion(), 0);
+            std::this_thread::sleep_for(50ms);
+        }
+    };
+    // Untouched, the ship stays where it is.
+    keepSending(1500ms);
+    std::vector<Morvik::Position> still = positionsOf(*watcher, ship);
+    ASSERT_FALSE(still.empty()) << "no ObjectUpdate of the client's ship";
+    const Morvik::Position rest = still.back();
+
+    EXPECT_EQ(runOnDisplay(display, "xdotool", {"keydown", "w"}), 0);
+    keepSending(2000ms);
+    EXPECT_EQ(runOnDisplay(display, "xdotool", {"keyup", "w"}), 0);
+    keepSending(300ms);
+    const std::vector<Morvik::Position> moved = positionsOf(*watcher, ship);
+    ASSERT_FALSE(moved.empty());
+    EXPECT_GT(distance(moved.back(), rest), 5.0f) << "W held for two seconds did not move it";
+    EXPECT_LT(distance(still.front(), rest), 1.0f);
+
+    // The left button fires: the watcher is told of a new shot.
+    const std::size_t from = watcher->messageCount();
+    EXPECT_EQ(runOnDisplay(display, "xdotool", {"mousedown", "1"}), 0);
+    const long shot = watcher->waitForMessage(
+        [](const scripted::ReceivedMessage& m) {
+            return m.is(MessageType::ObjectInfo) && m.as<Morvik::ObjectInfo>().objecttype() == 1;
+        },
+        from, 5000ms);
+    EXPECT_EQ(runOnDisplay(display, "xdotool", {"mouseup", "1"}), 0);
+    EXPECT_GE(shot, 0) << "no shot after pressing the left button";
+
+    watcher->close();
+    EXPECT_EQ(runOnDisplay(display, "xdotool", {"key", "Escape"}), 0);
+    EXPECT_EQ(client->waitForExit(10s), std::optional<int>(0));
+}
+
+// ---- ways out ----
+
+TEST_F(ClientEndToEnd, WindowCloseRequestEndsWithStatus0) {
+    std::uint16_t port = 0;
+    auto server = startServer(port);
+    ASSERT_NE(server, nullptr);
+    auto client = startClientWithWindow(display, {"--port", std::to_string(port)});
+    ASSERT_TRUE(waitUntilPlaying(*client, 30s)) << client->output() << client->errorOutput();
+    EXPECT_EQ(requestWindowClose(display), 1);
+    EXPECT_EQ(client->waitForExit(10s), std::optional<int>(0));
+}
+
+TEST_F(ClientEndToEnd, ServerGoingAwayEndsWithStatus0) {
+    std::uint16_t port = 0;
+    auto server = startServer(port);
+    ASSERT_NE(server, nullptr);
+    auto client = startClientWithWindow(display, {"--port", std::to_string(port)});
+    ASSERT_TRUE(waitUntilPlaying(*client, 30s)) << client->output() << client->errorOutput();
+    server->signal(SIGKILL);
+    EXPECT_EQ(client->waitForExit(10s), std::optional<int>(0));
+    EXPECT_NE(client->output().find("Connection closed - exiting\n"), std::string::npos)
+        << client->output();
+}
+
+TEST_F(ClientEndToEnd, ServerThatNeverSendsUdpEndsItWithStatus1) {
+    // Takes the connection and the datagrams, and answers nothing.
+    boost::asio::io_service io;
+    const std::uint16_t port = freeGamePort();
+    ASSERT_NE(port, 0);
+    tcp::acceptor acceptor(io, tcp::endpoint(boost::asio::ip::address_v4::loopback(), port));
+    udp::socket sink(io, udp::endpoint(boost::asio::ip::address_v4::loopback(), port));
+    tcp::socket connection(io);
+    acceptor.async_accept(connection, [](const boost::system::error_code&) {});
+    std::thread thread([&] { io.run_for(std::chrono::seconds(20)); });
+
+    auto client =
+        startClientWithWindow(display, {"--port", std::to_string(port), "--udp-timeout", "2"});
+    // The time-out runs from the connection; the window opens within it.
+    const auto windowOpen = Clock::now();
+    const std::optional<int> status = client->waitForExit(15s);
+    const auto afterWindow = Clock::now() - windowOpen;
+    io.stop();
+    thread.join();
+    EXPECT_EQ(status, std::optional<int>(1)) << client->output() << client->errorOutput();
+    EXPECT_LE(afterWindow, 4s);
+    EXPECT_NE(client->output().find("No UDP packet received in 2"), std::string::npos)
+        << client->output();
+}
+
+TEST_F(ClientEndToEnd, EscapeEndsWithStatus0EvenBeforeTheWelcome) {
+    // A server that accepts and stays silent: the client plays on with no ship of its own.
+    boost::asio::io_service io;
+    const std::uint16_t port = freeGamePort();
+    ASSERT_NE(port, 0);
+    tcp::acceptor acceptor(io, tcp::endpoint(boost::asio::ip::address_v4::loopback(), port));
+    tcp::socket connection(io);
+    acceptor.async_accept(connection, [](const boost::system::error_code&) {});
+    std::thread thread([&] { io.run_for(std::chrono::seconds(20)); });
+
+    auto client = startClientWithWindow(display, {"--port", std::to_string(port)});
+    EXPECT_TRUE(client->waitForOutput("Loading: ", 20s))
+        << client->output() << client->errorOutput();
+    std::this_thread::sleep_for(500ms);
+    EXPECT_EQ(runOnDisplay(display, "xdotool", {"key", "Escape"}), 0);
+    EXPECT_EQ(client->waitForExit(10s), std::optional<int>(0));
+    io.stop();
+    thread.join();
+}
+
+TEST_F(ClientEndToEnd, HelpPrintsTheOptionsAndEndsWithStatus1) {
+    auto client = startClient(display, {"--help"});
+    EXPECT_EQ(client->waitForExit(10s), std::optional<int>(1));
+    const std::string out = client->output();
+    EXPECT_NE(out.find("Allowed options"), std::string::npos) << out;
+    for (const char* option : {"--help", "--host", "--port", "--udp-timeout"}) {
+        EXPECT_NE(out.find(option), std::string::npos) << option;
+    }
+    EXPECT_EQ(out.find("Attempting to connect"), std::string::npos);
+}
+
+TEST_F(ClientEndToEnd, RefusedConnectionEndsWithStatus1) {
+    const std::uint16_t port = freeGamePort();  // nobody listens there
+    auto client = startClient(display, {"--port", std::to_string(port)});
+    EXPECT_EQ(client->waitForExit(10s), std::optional<int>(1));
+    EXPECT_NE(client->output().find("Could not connect to 127.0.0.1:" + std::to_string(port)),
+              std::string::npos)
+        << client->output();
+}
+
+TEST_F(ClientEndToEnd, RejectedCommandLineEndsWithStatus1) {
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--no-such-option"},
+          std::vector<std::string>{"--udp-timeout", "soon"}}) {
+        auto client = startClient(display, args);
+        EXPECT_EQ(client->waitForExit(10s), std::optional<int>(1)) << args[0];
+        EXPECT_EQ(client->output().find("Attempting to connect"), std::string::npos);
+        EXPECT_FALSE(client->output().empty()) << "no word on why";
+    }
+}
+
+}  // namespace
+}  // namespace e2eclient

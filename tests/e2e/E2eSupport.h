@@ -1,0 +1,149 @@
+#pragma once
+// Shared set-up of the end-to-end tests: a server on a free port, scripted clients on one
+// network thread, and filters over what the clients received.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/e2e/ServerProcess.h"
+#include "tools/scripted-client/IoThread.h"
+#include "tools/scripted-client/ScriptedClient.h"
+
+namespace e2e {
+
+using scripted::ReceivedMessage;
+using scripted::ScriptedClient;
+using scripted::Transport;
+
+constexpr Milliseconds kWait{5000};
+constexpr std::uint32_t kForward = 0x1;
+constexpr std::uint32_t kFire = 0x40000000;
+
+// Object id of the n-th object (counter value) of server 1.
+constexpr std::uint64_t objectId(std::uint32_t serverId, std::uint32_t counter) {
+    return (static_cast<std::uint64_t>(serverId) << 32) | counter;
+}
+
+inline std::vector<ReceivedMessage> select(const std::vector<ReceivedMessage>& all,
+                                           Transport transport, MessageType type) {
+    std::vector<ReceivedMessage> out;
+    for (const ReceivedMessage& received : all) {
+        if (received.transport == transport && received.is(type)) {
+            out.push_back(received);
+        }
+    }
+    return out;
+}
+
+inline std::vector<ReceivedMessage> onTransport(const std::vector<ReceivedMessage>& all,
+                                                Transport transport) {
+    std::vector<ReceivedMessage> out;
+    for (const ReceivedMessage& received : all) {
+        if (received.transport == transport) {
+            out.push_back(received);
+        }
+    }
+    return out;
+}
+
+// Sends one ClientUpdate every 50 ms, as a client does, with the controls set last.
+class Steering {
+public:
+    explicit Steering(ScriptedClient::Ptr client) : client_(std::move(client)) {
+        thread_ = std::thread([this] {
+            while (!stop_) {
+                Quaternion orientation;
+                std::uint32_t boosters;
+                {
+                    std::lock_guard<std::mutex> lock(mutex_);
+                    orientation = orientation_;
+                    boosters = boosters_;
+                }
+                client_->sendClientUpdate(orientation, boosters);
+                std::this_thread::sleep_for(Milliseconds(50));
+            }
+        });
+    }
+    ~Steering() {
+        stop_ = true;
+        thread_.join();
+    }
+    Steering(const Steering&) = delete;
+    Steering& operator=(const Steering&) = delete;
+
+    void set(const Quaternion& orientation, std::uint32_t boosters) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        orientation_ = orientation;
+        boosters_ = boosters;
+    }
+
+private:
+    ScriptedClient::Ptr client_;
+    std::mutex mutex_;
+    Quaternion orientation_;
+    std::uint32_t boosters_ = 0;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+// A test with its own server; the clients share one network thread.
+class ServerTest : public ::testing::Test {
+protected:
+    void TearDown() override {
+        for (auto& client : clients_) {
+            client->close();
+        }
+        if (server_) {
+            server_->stop();
+            // A sanitizer build of the server reports on its standard error.
+            const std::string errors = server_->errorOutput();
+            EXPECT_EQ(errors.find("Sanitizer"), std::string::npos) << errors;
+            EXPECT_EQ(errors.find("runtime error"), std::string::npos) << errors;
+        }
+    }
+
+    // Starts the server with these arguments (besides --port); the test stops on failure.
+    void startServer(std::vector<std::string> args, ServerProcess::Options options = {}) {
+        server_ = ServerProcess::startOnFreePort(std::move(args), port_, std::move(options));
+        ASSERT_NE(server_, nullptr) << "the server did not start";
+    }
+
+    ScriptedClient::Ptr connectClient() {
+        auto client = ScriptedClient::create(io_.service());
+        clients_.push_back(client);
+        EXPECT_TRUE(client->connect("127.0.0.1", static_cast<std::uint16_t>(port_), kWait));
+        return client;
+    }
+
+    ScriptedClient::Ptr joinClient() {
+        auto client = ScriptedClient::create(io_.service());
+        clients_.push_back(client);
+        EXPECT_TRUE(client->join("127.0.0.1", static_cast<std::uint16_t>(port_), kWait));
+        return client;
+    }
+
+    // Sends a console line and waits for the reply line that follows it.
+    std::string ask(const std::string& command) {
+        const std::size_t before = server_->lines().size();
+        server_->writeInput(command + "\n");
+        if (!server_->waitForLineCount(before + 1, kWait)) {
+            return "<no reply>";
+        }
+        return server_->lines()[before];
+    }
+
+    IoThread io_;  // declared first: outlives the clients
+    std::vector<ScriptedClient::Ptr> clients_;
+    std::unique_ptr<ServerProcess> server_;
+    int port_ = 0;
+};
+
+}  // namespace e2e

@@ -1,0 +1,132 @@
+// The command line: help, options the parser rejects, a port that is taken, the time limit.
+
+#include <cerrno>
+#include <cstring>
+#include <sstream>
+
+#include "tests/e2e/E2eSupport.h"
+
+namespace e2e {
+namespace {
+
+constexpr Milliseconds kExitLimit{10000};
+
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+// The text with every run of blanks and line ends made one space: the listing wraps long
+// help texts at its line length.
+std::string flattened(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        const bool blank = c == ' ' || c == '\n';
+        if (!blank || (!out.empty() && out.back() != ' ')) {
+            out.push_back(blank ? ' ' : c);
+        }
+    }
+    return out;
+}
+
+// Runs the server with these arguments until it ends by itself.
+struct Outcome {
+    std::optional<int> code;
+    std::string output;
+};
+Outcome runToEnd(const std::vector<std::string>& args) {
+    ServerProcess::Options options;
+    options.args = args;
+    ServerProcess server(options);
+    Outcome run;
+    run.code = server.waitForExit(kExitLimit);
+    // The readers have the last bytes once the pipe is closed; give them a moment.
+    server.waitForLineCount(1, Milliseconds(1000));
+    run.output = server.output();
+    const std::string errors = server.errorOutput();
+    EXPECT_EQ(errors.find("Sanitizer"), std::string::npos) << errors;
+    EXPECT_EQ(errors.find("runtime error"), std::string::npos) << errors;
+    return run;
+}
+
+TEST(CommandLineTest, HelpListsTheOptionsAndEndsWithCodeOne) {
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--help"},
+          std::vector<std::string>{"--port", "1", "--help", "--timelimit", "3"}}) {
+        const Outcome run = runToEnd(args);
+        EXPECT_EQ(run.code, 1);
+        EXPECT_EQ(run.output.rfind("Allowed options:\n", 0), 0u) << run.output;
+        for (const char* part :
+             {"--help", "produce help message", "--port arg (=21042)", "set game server port",
+              "--server-id arg (=1)", "game server id", "--spawnType arg (=0)",
+              "game spawn type 0:plane 1:even 2:point", "--timelimit arg (=0)",
+              "exit after <timelimit> minutes, default (0) is no timeout", "--stats arg (=log.csv)",
+              "log to this file", "--log arg (=0)", "enable logging"}) {
+            EXPECT_TRUE(contains(flattened(run.output), part)) << part;
+        }
+        std::istringstream listing(run.output);
+        for (std::string line; std::getline(listing, line);) {
+            EXPECT_LE(line.size(), 80u) << line;
+        }
+        // The listing, then one empty line.
+        EXPECT_EQ(run.output.substr(run.output.size() - 2), "\n\n");
+        EXPECT_FALSE(contains(run.output, "Listening"));
+    }
+}
+
+TEST(CommandLineTest, RejectedCommandLinesEndWithCodeOneBeforeServing) {
+    const struct {
+        std::vector<std::string> args;
+        const char* message;
+    } cases[] = {
+        {{"--bogus"}, "unrecognised option '--bogus'"},
+        {{"--port", "abc"}, "the argument ('abc') for option '--port' is invalid"},
+        {{"--port", "70000"}, "the argument ('70000') for option '--port' is invalid"},
+        {{"--log"}, "the required argument for option '--log' is missing"},
+        {{"--log", "maybe"}, "the argument ('maybe') for option '--log' is invalid"},
+    };
+    for (const auto& each : cases) {
+        const Outcome run = runToEnd(each.args);
+        EXPECT_EQ(run.code, 1) << each.args[0];
+        EXPECT_TRUE(contains(run.output, each.message)) << run.output;
+        EXPECT_FALSE(contains(run.output, "Listening")) << run.output;
+    }
+}
+
+TEST(CommandLineTest, TakenPortEndsWithCodeOne) {
+    using namespace boost::asio::ip;
+    boost::asio::io_service io;
+    const int port = freeGamePort();
+    const std::string expectedEnd =
+        std::string(std::strerror(EADDRINUSE)) + " (" + std::to_string(EADDRINUSE) + "). Exiting..";
+
+    {
+        // Another program holds the UDP port.
+        udp::socket holder(io, udp::endpoint(udp::v4(), static_cast<unsigned short>(port)));
+        const Outcome run = runToEnd({"--port", std::to_string(port)});
+        EXPECT_EQ(run.code, 1);
+        EXPECT_EQ(run.output.rfind("Could not start PacketHandler: ", 0), 0u) << run.output;
+        EXPECT_TRUE(contains(run.output, expectedEnd + "\n")) << run.output;
+        EXPECT_FALSE(contains(run.output, "Listening"));
+    }
+    {
+        // Another program listens on the TCP port.
+        tcp::acceptor holder(io, tcp::endpoint(tcp::v4(), static_cast<unsigned short>(port)));
+        const Outcome run = runToEnd({"--port", std::to_string(port)});
+        EXPECT_EQ(run.code, 1);
+        EXPECT_TRUE(contains(run.output, expectedEnd + "\n")) << run.output;
+    }
+}
+
+class TimeLimitOptionTest : public ServerTest {};
+
+TEST_F(TimeLimitOptionTest, ZeroOrNegativeMeansNoLimit) {
+    for (const char* minutes : {"0", "-3"}) {
+        startServer({"--timelimit", minutes});
+        EXPECT_EQ(ask("players"), "0");
+        EXPECT_EQ(server_->waitForLine("Timelimit", Milliseconds(0)), -1) << minutes;
+        server_->stop();
+    }
+}
+
+}  // namespace
+}  // namespace e2e

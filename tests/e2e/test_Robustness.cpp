@@ -1,0 +1,129 @@
+// Input the server must survive: short and malformed datagrams, non-finite steering, clients
+// that vanish before their turn, and running out of descriptors.
+
+#include <boost/asio/ip/tcp.hpp>
+#include <cmath>
+#include <limits>
+
+#include "tests/e2e/E2eSupport.h"
+
+namespace e2e {
+namespace {
+
+using Morvik::ObjectInfo;
+using Morvik::ObjectUpdate;
+
+bool hasUpdateOf(const std::vector<ReceivedMessage>& all, std::uint64_t id) {
+    for (const ReceivedMessage& m : all) {
+        if (m.transport == Transport::Udp && m.is(MessageType::ObjectUpdate) &&
+            m.as<ObjectUpdate>().id() == id) {
+            return true;
+        }
+    }
+    return false;
+}
+
+class RobustnessTest : public ServerTest {};
+
+TEST_F(RobustnessTest, DatagramsShorterThanThePrefixAreDroppedAndReceivingGoesOn) {
+    startServer({"--spawnType", "2"});
+    auto client = joinClient();
+    client->sendDatagram(std::string());
+    client->sendDatagram(std::string(1, '\x02'));
+    client->sendDatagram(std::string("\x02\x00", 2));  // a prefix and no frame
+    client->sendClientUpdate(Quaternion(), 0);
+    EXPECT_TRUE(client->waitFor(
+        [&](const std::vector<ReceivedMessage>& all) {
+            return hasUpdateOf(all, client->playerId());
+        },
+        kWait));
+    EXPECT_EQ(server_->output().find("Error"), std::string::npos) << server_->output();
+}
+
+TEST_F(RobustnessTest, NonFiniteSteeringIsIgnored) {
+    startServer({"--spawnType", "2"});
+    auto client = joinClient();
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    std::this_thread::sleep_for(Milliseconds(600));  // the ship could fire by now
+    for (const Quaternion& bad : {Quaternion(nan, 0, 0, 0), Quaternion(1, inf, 0, 0),
+                                  Quaternion(1, 0, -inf, 0), Quaternion(1, 0, 0, nan)}) {
+        client->sendClientUpdate(bad, kForward | kFire);
+    }
+    // Ignored whole: no shot, and the server did not even take the client's port from them.
+    std::this_thread::sleep_for(Milliseconds(1200));
+    for (const ReceivedMessage& m : client->messages()) {
+        EXPECT_EQ(m.transport, Transport::Tcp);
+        if (m.is(MessageType::ObjectInfo)) {
+            EXPECT_EQ(m.as<ObjectInfo>().objecttype(), 0u);
+        }
+    }
+
+    client->sendClientUpdate(Quaternion(), 0);
+    ASSERT_TRUE(client->waitFor(
+        [&](const std::vector<ReceivedMessage>& all) {
+            return hasUpdateOf(all, client->playerId());
+        },
+        kWait));
+    for (const ReceivedMessage& m :
+         select(client->messages(), Transport::Udp, MessageType::ObjectUpdate)) {
+        const ObjectUpdate& update = m.as<ObjectUpdate>();
+        EXPECT_FLOAT_EQ(update.orientation().w(), 1.0f);
+        EXPECT_FLOAT_EQ(update.position().x(), 500.0f);
+        EXPECT_FLOAT_EQ(update.position().z(), 0.0f);  // no thrust was applied
+    }
+}
+
+TEST_F(RobustnessTest, ClientsThatVanishAtOnceLeaveNoPlayerBehind) {
+    startServer({"--spawnType", "2"});
+    boost::asio::io_service io;
+    for (int i = 0; i < 20; ++i) {
+        boost::asio::ip::tcp::socket socket(io);
+        socket.connect(boost::asio::ip::tcp::endpoint(boost::asio::ip::address_v4::loopback(),
+                                                      static_cast<unsigned short>(port_)));
+        // Reset rather than close: the peer is gone before the server looks at it.
+        socket.set_option(boost::asio::socket_base::linger(true, 0));
+        socket.close();
+    }
+    auto client = joinClient();
+    ASSERT_TRUE(client->joined());
+    std::this_thread::sleep_for(Milliseconds(300));
+    EXPECT_EQ(ask("players"), "1");
+    EXPECT_TRUE(server_->running());
+}
+
+TEST_F(RobustnessTest, AcceptingPausesWhenOutOfDescriptorsAndResumes) {
+#ifdef MORVIK_SERVER_HAS_UBSAN
+    GTEST_SKIP() << "the undefined-behaviour checks of this server build need spare descriptors";
+#endif
+    ServerProcess::Options options;
+    options.maxOpenFiles = 64;
+    startServer({"--spawnType", "2"}, options);
+
+    // More connections than the server has descriptors for; the kernel completes them all.
+    boost::asio::io_service io;
+    std::vector<std::unique_ptr<boost::asio::ip::tcp::socket>> crowd;
+    for (int i = 0; i < 100; ++i) {
+        crowd.push_back(std::make_unique<boost::asio::ip::tcp::socket>(io));
+        crowd.back()->connect(boost::asio::ip::tcp::endpoint(
+            boost::asio::ip::address_v4::loopback(), static_cast<unsigned short>(port_)));
+    }
+    const std::string exhausted =
+        "Error in ServerPacketReceiver::handleTCPConnection: Too many open files";
+    ASSERT_GE(server_->waitForLine(exhausted, kWait), 0);
+
+    // Out of descriptors, the server retries at a walking pace instead of spinning.
+    const std::size_t before = server_->countLines(exhausted);
+    std::this_thread::sleep_for(Milliseconds(1000));
+    const std::size_t during = server_->countLines(exhausted) - before;
+    EXPECT_GE(during, 3u);
+    EXPECT_LE(during, 20u);
+
+    crowd.clear();
+    auto client = joinClient();
+    EXPECT_TRUE(client->joined());
+    EXPECT_TRUE(server_->running());
+}
+
+}  // namespace
+}  // namespace e2e

@@ -1,0 +1,116 @@
+// The statistics file as the running server writes it: a header block per run, then one
+// fixed-width row per second.
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "tests/Server/StatisticsRowFormat.h"
+#include "tests/e2e/E2eSupport.h"
+
+namespace e2e {
+namespace {
+
+// The numbers of a row, which must have the fixed layout.
+std::vector<long long> rowOf(const std::string& row) {
+    EXPECT_TRUE(statsfile::isRow(row)) << "'" << row << "'";
+    return statsfile::rowFields(row);
+}
+
+std::vector<std::string> readLines(const std::string& path) {
+    std::ifstream in(path);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+bool waitForRows(const std::string& path, std::size_t lines) {
+    const auto deadline = std::chrono::steady_clock::now() + Milliseconds(10000);
+    while (readLines(path).size() < lines) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(Milliseconds(50));
+    }
+    return true;
+}
+
+class StatisticsLogTest : public ServerTest {
+protected:
+    void SetUp() override {
+        directory_ = std::filesystem::path(::testing::TempDir()) /
+                     ("stats-" + std::to_string(::getpid()) + "-" +
+                      ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::remove_all(directory_);
+        std::filesystem::create_directories(directory_);
+        path_ = (directory_ / "stats.csv").string();
+    }
+    void TearDown() override {
+        ServerTest::TearDown();
+        std::filesystem::remove_all(directory_);
+    }
+
+    std::filesystem::path directory_;
+    std::string path_;
+};
+
+TEST_F(StatisticsLogTest, RunStartsABlockThenWritesARowEverySecond) {
+    startServer({"--log", "true", "--stats", path_, "--spawnType", "2"});
+    auto client = joinClient();
+    Steering steering(client);
+    // Header block and four rows: the last ones see the player and a second of its traffic.
+    ASSERT_TRUE(waitForRows(path_, 6));
+    server_->stop();
+
+    const std::vector<std::string> lines = readLines(path_);
+    EXPECT_EQ(lines[0], "!New measurement started:");
+    EXPECT_EQ(lines[1], statsfile::kHeader);
+    long long previousTime = -1;
+    for (std::size_t i = 2; i < lines.size(); ++i) {
+        const std::vector<long long> fields = rowOf(lines[i]);
+        ASSERT_EQ(fields.size(), 17u);
+        EXPECT_GT(fields[0], previousTime);  // the tick clock
+        previousTime = fields[0];
+        EXPECT_GE(fields[15], 0);  // CPU
+        EXPECT_GT(fields[16], 0);  // memory in use
+    }
+    const std::vector<long long> last = rowOf(lines.back());
+    EXPECT_EQ(last[13], 1);  // players
+    EXPECT_EQ(last[14], 0);  // projectiles
+    // Some 20 ClientUpdates a second arrive, one datagram and one message each.
+    EXPECT_GT(last[4], 5);    // udp_rcvd packets
+    EXPECT_GT(last[8], 100);  // udp_rcvd bytes
+    EXPECT_GT(last[12], 5);   // udp_rcvd messages
+}
+
+TEST_F(StatisticsLogTest, SecondRunAppendsANewBlock) {
+    startServer({"--log", "true", "--stats", path_});
+    ASSERT_TRUE(waitForRows(path_, 3));
+    server_->stop();
+    const std::vector<std::string> firstRun = readLines(path_);
+
+    startServer({"--log", "true", "--stats", path_});
+    ASSERT_TRUE(waitForRows(path_, firstRun.size() + 3));
+    server_->stop();
+    const std::vector<std::string> lines = readLines(path_);
+    for (std::size_t i = 0; i < firstRun.size(); ++i) {
+        EXPECT_EQ(lines[i], firstRun[i]);
+    }
+    EXPECT_EQ(lines[firstRun.size()], "!New measurement started:");
+    EXPECT_EQ(lines[firstRun.size() + 1], statsfile::kHeader);
+    const std::vector<long long> row = rowOf(lines[firstRun.size() + 2]);
+    EXPECT_EQ(row[13], 0);  // nobody joined
+    EXPECT_EQ(row[14], 0);
+}
+
+TEST_F(StatisticsLogTest, NoFileWithoutLogging) {
+    startServer({"--stats", path_});
+    auto client = joinClient();
+    std::this_thread::sleep_for(Milliseconds(1500));
+    EXPECT_FALSE(std::filesystem::exists(path_));
+}
+
+}  // namespace
+}  // namespace e2e

@@ -1,0 +1,142 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tools/testkit/ProbePlayer.h"
+#include "tools/testkit/RawClient.h"
+#include "tools/testkit/ServerProcess.h"
+
+// The send rule sends every player's state at least once a second (the first tick after 1 s
+// without a send, so every 31 ticks at 30 Hz: 1.03 s). A served player therefore never waits
+// much longer than that for an update of its own ship; half a second on top covers scheduling
+// on a busy test machine.
+constexpr double kMaxOwnUpdateGapSeconds = 1.5;
+
+// Longest wait between two updates of the own ship within [from, to] (seconds since the
+// probe started), counting the edges of the window as updates.
+inline double longestGap(const std::vector<double>& times, double from, double to) {
+    double previous = from;
+    double longest = 0;
+    for (double t : times) {
+        if (t < from) {
+            continue;
+        }
+        if (t > to) {
+            break;
+        }
+        longest = std::max(longest, t - previous);
+        previous = t;
+    }
+    return std::max(longest, to - previous);
+}
+
+// A real server with one well-behaved player that keeps playing; the tests add a hostile
+// client and check that the player keeps being served.
+class ServedPlayerFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ServerProcess::Options options;
+        options.binary = MORVIK_SERVER_BINARY;
+        options.extraArgs = serverArgs();
+        options.openFilesLimit = openFilesLimit();
+        server = std::make_unique<ServerProcess>(options);
+        ASSERT_TRUE(server->start()) << server->error();
+        player = joinProbe();
+        ASSERT_TRUE(player);
+    }
+
+    void TearDown() override {
+        if (player) {
+            player->stop();
+        }
+        for (auto& probe : extraProbes) {
+            probe->stop();
+        }
+        if (server) {
+            // A fault report, if any, is the most useful thing to show on failure.
+            EXPECT_TRUE(server->running()) << server->log();
+            server->stop();
+        }
+    }
+
+    virtual std::vector<std::string> serverArgs() const { return {}; }
+    virtual std::uint64_t openFilesLimit() const { return 0; }
+
+    // A new well-behaved player, joined and receiving its own updates; null on failure
+    // (with the test failed).
+    std::unique_ptr<ProbePlayer> joinProbe(bool fire = false) {
+        ProbePlayer::Options options;
+        options.tcpPort = server->port();
+        options.fire = fire;
+        auto probe = std::make_unique<ProbePlayer>(options);
+        if (!probe->start()) {
+            ADD_FAILURE() << "probe cannot connect: " << probe->error();
+            return nullptr;
+        }
+        if (!probe->waitWelcome(5000)) {
+            ADD_FAILURE() << "probe got no Welcome\n" << server->log();
+            return nullptr;
+        }
+        // UDP reaches the player only after the server has seen its first ClientUpdate.
+        if (!waitUntil([&] { return !probe->snapshot().ownUpdateTimes.empty(); }, 5000)) {
+            ADD_FAILURE() << "probe got no ObjectUpdate of its ship\n" << server->log();
+            return nullptr;
+        }
+        return probe;
+    }
+
+    // Plays on for seconds, then checks that the player was served all along since from.
+    void expectServedSince(double from, double seconds = 0) {
+        if (seconds > 0) {
+            sleepForMs(static_cast<int>(seconds * 1000));
+        }
+        const double to = player->secondsSinceStart();
+        const ProbePlayer::View view = player->snapshot();
+        EXPECT_FALSE(view.tcpClosed);
+        EXPECT_EQ(view.badFrames, 0u);
+        EXPECT_LE(longestGap(view.ownUpdateTimes, from, to), kMaxOwnUpdateGapSeconds)
+            << "the player waited too long for updates between " << from << " s and " << to << " s";
+    }
+
+    // Waits until the player has seen the departure of the player with this id (announced
+    // over TCP).
+    bool playerSeesDeparture(std::uint64_t id, int timeoutMs = 5000) {
+        return waitUntil(
+            [&] {
+                const ProbePlayer::View view = player->snapshot();
+                auto found = view.objects.find(id);
+                return found != view.objects.end() && found->second.destroyed &&
+                       found->second.destroyedOverTcp;
+            },
+            timeoutMs);
+    }
+
+    bool playerSeesArrival(std::uint64_t id, int timeoutMs = 5000) {
+        return waitUntil(
+            [&] {
+                const ProbePlayer::View view = player->snapshot();
+                auto found = view.objects.find(id);
+                return found != view.objects.end() && found->second.announced;
+            },
+            timeoutMs);
+    }
+
+    // Hostile client that has joined and read its Welcome.
+    std::unique_ptr<RawClient> joinRaw(int receiveBuffer = 0) {
+        auto client = std::make_unique<RawClient>();
+        if (!client->connectTo(server->port(), receiveBuffer) || !client->readWelcome(5000)) {
+            ADD_FAILURE() << "raw client could not join\n" << server->log();
+            return nullptr;
+        }
+        return client;
+    }
+
+    std::unique_ptr<ServerProcess> server;
+    std::unique_ptr<ProbePlayer> player;
+    std::vector<std::unique_ptr<ProbePlayer>> extraProbes;
+};

@@ -1,0 +1,147 @@
+// Players whose datagrams cross a bad link (loss, duplicates, reordering, delay) in both
+// directions: the game goes on, and once the link is good again every player's view of every
+// ship is the same.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+#include "tools/testkit/ProbePlayer.h"
+#include "tools/testkit/ServerProcess.h"
+#include "tools/udp-impair/UdpImpairProxy.h"
+
+namespace {
+
+constexpr int kPlayers = 3;
+
+// The newest state of object id that every player has, or none when they hold no common one.
+// A state counts as common when each player has a sample with its timestamp, and all those
+// samples agree bit for bit.
+struct Agreement {
+    bool common = false;
+    bool identical = false;
+    std::uint32_t timestamp = 0;
+};
+
+Agreement agreeOn(std::uint64_t id, const std::vector<ProbePlayer::View>& views) {
+    Agreement result;
+    std::uint32_t newest = 0;
+    bool first = true;
+    for (const ProbePlayer::View& view : views) {
+        auto found = view.objects.find(id);
+        if (found == view.objects.end() || found->second.recent.empty()) {
+            return result;
+        }
+        const std::uint32_t latest = found->second.recent.back().timestamp;
+        newest = first ? latest : std::min(newest, latest);
+        first = false;
+    }
+    result.timestamp = newest;
+    result.identical = true;
+    const ProbePlayer::Sample* reference = nullptr;
+    for (const ProbePlayer::View& view : views) {
+        const ProbePlayer::Sample* match = nullptr;
+        for (const ProbePlayer::Sample& sample : view.objects.at(id).recent) {
+            if (sample.timestamp == newest) {
+                match = &sample;
+            }
+        }
+        if (!match) {
+            return result;
+        }
+        if (reference && !(*reference == *match)) {
+            result.identical = false;
+        }
+        reference = match;
+    }
+    result.common = true;
+    return result;
+}
+
+}  // namespace
+
+TEST(ImpairedNetwork, GameGoesOnAndViewsConvergeOnceTheLinkRecovers) {
+    ServerProcess::Options serverOptions;
+    serverOptions.binary = MORVIK_SERVER_BINARY;
+    ServerProcess server(serverOptions);
+    ASSERT_TRUE(server.start()) << server.error();
+
+    UdpImpairProxy::Settings settings;
+    settings.dropRate = 0.2;
+    settings.duplicateRate = 0.1;
+    settings.reorderRate = 0.1;
+    settings.minDelayMs = 5;
+    settings.maxDelayMs = 60;
+    settings.reorderHoldMs = 80;
+    settings.seed = 2024;
+    UdpImpairProxy proxy(server.port(), settings);
+    ASSERT_TRUE(proxy.start()) << proxy.error();
+
+    std::vector<std::unique_ptr<ProbePlayer>> players;
+    for (int i = 0; i < kPlayers; ++i) {
+        ProbePlayer::Options options;
+        options.tcpPort = server.port();
+        options.udpPort = proxy.port();
+        options.fire = true;
+        options.turnRate = 0.3 + 0.4 * i;
+        options.controls = i == 1 ? 0x11u : 0x1u;
+        players.push_back(std::make_unique<ProbePlayer>(options));
+        ASSERT_TRUE(players.back()->start()) << players.back()->error();
+        ASSERT_TRUE(players.back()->waitWelcome(5000)) << server.log();
+    }
+    std::vector<std::uint64_t> ids;
+    for (auto& player : players) {
+        ids.push_back(player->snapshot().ownId);
+    }
+
+    // Eight seconds of play over the bad link.
+    sleepForMs(8000);
+    const UdpImpairProxy::Counters counters = proxy.counters();
+    EXPECT_GT(counters.dropped, 0u);
+    EXPECT_GT(counters.duplicated, 0u);
+    EXPECT_GT(counters.reordered, 0u);
+    for (auto& player : players) {
+        const ProbePlayer::View view = player->snapshot();
+        EXPECT_FALSE(view.tcpClosed);
+        EXPECT_EQ(view.badFrames, 0u);
+        // Datagrams are lost, but most get through: well over a hundred updates per ship in
+        // eight seconds of turning and thrusting.
+        for (std::uint64_t id : ids) {
+            ASSERT_TRUE(view.objects.count(id));
+            EXPECT_TRUE(view.objects.at(id).announced);
+            EXPECT_FALSE(view.objects.at(id).destroyed);
+            EXPECT_GT(view.objects.at(id).updates, 8u) << "player " << view.ownId << " of " << id;
+        }
+    }
+
+    // The link recovers. Every state sent from now on reaches everybody.
+    proxy.setImpaired(false);
+    std::uint32_t newestBefore = 0;
+    for (auto& player : players) {
+        for (const auto& [id, known] : player->snapshot().objects) {
+            if (!known.recent.empty()) {
+                newestBefore = std::max(newestBefore, known.recent.back().timestamp);
+            }
+        }
+    }
+    // The proxy's held-back datagrams drain within 140 ms; the rest of two seconds covers at
+    // least one send of every ship under the send rule.
+    sleepForMs(2000);
+    std::vector<ProbePlayer::View> views;
+    for (auto& player : players) {
+        views.push_back(player->snapshot());
+    }
+    for (std::uint64_t id : ids) {
+        const Agreement agreement = agreeOn(id, views);
+        EXPECT_TRUE(agreement.common) << "no common recent state of " << id;
+        EXPECT_TRUE(agreement.identical) << "players disagree on " << id;
+        EXPECT_GT(agreement.timestamp - newestBefore, 0u)
+            << "the common state of " << id << " predates the recovery";
+        EXPECT_LT(agreement.timestamp - newestBefore, 0x80000000u);
+    }
+    for (auto& player : players) {
+        player->stop();
+    }
+    proxy.stop();
+    EXPECT_TRUE(server.running()) << server.log();
+}

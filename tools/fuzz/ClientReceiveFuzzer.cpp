@@ -1,0 +1,183 @@
+// Fuzz target: what a server sends a client, through the client's real receive path (its
+// UDP socket and its TCP connection) into the PacketReceiver's handlers and the world's
+// update, as the client's frame runs them.
+//
+// Input: records (tools/fuzz/FuzzRecords.h): datagrams, TCP bytes and frames. Each input
+// starts from an empty world. The sockets are real, on 127.0.0.1; the fuzzer's thread runs
+// the I/O service itself. New ships load their textures, so the target needs an OpenGL
+// context (an X server: run it under xvfb-run) and the Resources folder beside its working
+// directory, as the client does.
+#include <SDL/SDL.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <google/protobuf/stubs/logging.h>
+#include <algorithm>
+#include <boost/asio/io_service.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+#include "Common/SceneGraph.h"
+#include "Common/Statistics.h"
+#include "client/PacketReceiver.h"
+#include "tools/fuzz/FuzzRecords.h"
+
+namespace {
+
+using namespace fuzzrecords;
+
+constexpr float kFrameSeconds = 1.0f / 60.0f;
+
+boost::asio::io_service io;
+PacketReceiver* receiver = nullptr;
+std::uint16_t clientUdpPort = 0;
+int listener = -1;
+int datagramSocket = -1;  // the fuzzer's "server" UDP socket
+int serverSide = -1;      // the fuzzer's end of the client's TCP connection
+TcpConnection::Ptr connection;
+
+void die(const char* what) {
+    std::perror(what);
+    std::abort();
+}
+
+sockaddr_in loopback(std::uint16_t port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return address;
+}
+
+template <typename Pred>
+void pumpUntil(Pred pred) {
+    for (int round = 0; round < 200 && !pred(); ++round) {
+        io.restart();
+        io.poll();
+        if (round > 2) {
+            usleep(100);
+        }
+    }
+}
+
+void connectClient() {
+    sockaddr_in address{};
+    socklen_t length = sizeof address;
+    getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+    connection = TcpConnection::create(io);
+    boost::system::error_code error;
+    connection->socket().connect(
+        boost::asio::ip::tcp::endpoint(boost::asio::ip::address_v4::loopback(),
+                                       ntohs(address.sin_port)),
+        error);
+    serverSide = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    if (error || serverSide < 0) {
+        die("connect");
+    }
+    receiver->startTCPReceive(connection);
+}
+
+void setUp() {
+    if (SDL_Init(SDL_INIT_VIDEO) != 0 || !SDL_SetVideoMode(64, 64, 0, SDL_OPENGL)) {
+        std::fprintf(stderr, "no OpenGL context: %s\n", SDL_GetError());
+        std::abort();
+    }
+    receiver = new PacketReceiver(io, SceneGraph::getInstance(), 3600);
+    clientUdpPort = receiver->getUDPSocket().local_endpoint().port();
+    datagramSocket = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in any = loopback(0);
+    if (datagramSocket < 0 || listener < 0 ||
+        bind(listener, reinterpret_cast<sockaddr*>(&any), sizeof any) != 0 ||
+        listen(listener, 4) != 0) {
+        die("sockets");
+    }
+    connectClient();
+}
+
+void sendDatagram(const std::uint8_t* bytes, std::size_t length) {
+    length = std::min<std::size_t>(length, 65507);
+    Statistics* statistics = Statistics::getInstance();
+    const std::uint64_t before = statistics->getPackets(udp_rcvd);
+    sockaddr_in to = loopback(clientUdpPort);
+    if (sendto(datagramSocket, bytes, length, 0, reinterpret_cast<sockaddr*>(&to), sizeof to) !=
+        static_cast<ssize_t>(length)) {
+        die("sendto");
+    }
+    pumpUntil([&] { return statistics->getPackets(udp_rcvd) > before; });
+}
+
+void sendTcp(const std::uint8_t* bytes, std::size_t length) {
+    if (connection->isClosed()) {
+        return;
+    }
+    Statistics* statistics = Statistics::getInstance();
+    const std::uint64_t before = statistics->getBytes(tcp_rcvd);
+    const ssize_t sent = send(serverSide, bytes, length, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (sent <= 0) {
+        return;
+    }
+    pumpUntil([&] {
+        return statistics->getBytes(tcp_rcvd) >= before + static_cast<std::uint64_t>(sent) ||
+               connection->isClosed();
+    });
+}
+
+// The client ends when its connection closes; a stream the receiver gave up on (a zero
+// length) does that by design. The harness takes that event out and connects anew instead.
+void takeOutConnectionClosed() {
+    boost::mutex::scoped_lock lock(receiver->tcpMutex);
+    auto& events = receiver->tcpEvents;
+    events.erase(std::remove_if(
+                     events.begin(), events.end(),
+                     [](const NetworkEventPtr& event) { return event->kind == ConnectionClosed; }),
+                 events.end());
+}
+
+void frame() {
+    takeOutConnectionClosed();
+    receiver->processEvents();
+    SceneGraph* world = SceneGraph::getInstance();
+    world->updateAll(kFrameSeconds);
+    world->flushRemovals();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    // Every malformed body would log a line: millions of them.
+    google::protobuf::SetLogHandler(nullptr);
+    setUp();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    std::size_t offset = 0;
+    Record record;
+    while (next(data, size, offset, record)) {
+        switch (record.op % 3) {
+            case kClientDatagram:
+                sendDatagram(record.payload, record.length);
+                break;
+            case kClientTcp:
+                sendTcp(record.payload, record.length);
+                break;
+            default:
+                frame();
+                break;
+        }
+    }
+    frame();
+    // The next input starts from an empty world on a connection with no leftover bytes.
+    SceneGraph::getInstance()->resetForTesting();
+    takeOutConnectionClosed();
+    close(serverSide);
+    pumpUntil([] { return connection->isClosed(); });
+    takeOutConnectionClosed();
+    connectClient();
+    return 0;
+}

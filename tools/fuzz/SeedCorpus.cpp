@@ -1,0 +1,186 @@
+// fuzz-seeds: writes the seed corpus of the fuzz targets: valid frames of every message type,
+// in the input layout of each target. Run as: fuzz-seeds <folder>, which gets the
+// subfolders stream/, server/ and client/.
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "Common/FrameCodec.h"
+#include "Common/Protobuf/Object.pb.h"
+#include "tools/fuzz/FuzzRecords.h"
+
+namespace {
+
+using namespace fuzzrecords;
+
+constexpr std::uint64_t kServerId = std::uint64_t{1} << 32;
+
+void setPosition(Morvik::Position* position, float x, float y, float z) {
+    position->set_x(x);
+    position->set_y(y);
+    position->set_z(z);
+}
+
+void setOrientation(Morvik::Orientation* orientation, float w, float x, float y, float z) {
+    orientation->set_w(w);
+    orientation->set_x(x);
+    orientation->set_y(y);
+    orientation->set_z(z);
+}
+
+std::string frame(MessageType type, const google::protobuf::Message& message) {
+    std::string out;
+    appendFrame(out, type, message);
+    return out;
+}
+
+std::string playerInfo(std::uint64_t id, bool blueTeam, bool announcement) {
+    Morvik::ObjectInfo info;
+    info.set_id(id);
+    info.set_objecttype(0);
+    info.set_timestamp(1000);
+    setPosition(info.mutable_position(), blueTeam ? -500.0f : 500.0f, 10, -20);
+    setOrientation(info.mutable_orientation(), 1, 0, 0, 0);
+    Morvik::PlayerData* data = info.mutable_playerdata();
+    data->set_health(100);
+    data->set_blueteam(blueTeam);
+    data->set_name("Player");
+    if (announcement) {
+        data->set_score(3);
+        data->set_redteamscore(4);
+        data->set_blueteamscore(5);
+    }
+    return frame(MessageType::ObjectInfo, info);
+}
+
+std::string projectileInfo(std::uint64_t id) {
+    Morvik::ObjectInfo info;
+    info.set_id(id);
+    info.set_objecttype(1);
+    info.set_timestamp(1100);
+    setPosition(info.mutable_position(), 500, 10, -20);
+    setOrientation(info.mutable_orientation(), 0.7071f, 0, 0.7071f, 0);
+    Morvik::ProjectileData* data = info.mutable_projectiledata();
+    setPosition(data->mutable_velocity(), 100, 0, 0);
+    data->set_blueteam(false);
+    return frame(MessageType::ObjectInfo, info);
+}
+
+std::string objectUpdate(std::uint64_t id, std::uint32_t timestamp, float x) {
+    Morvik::ObjectUpdate update;
+    update.set_id(id);
+    update.set_timestamp(timestamp);
+    setPosition(update.mutable_position(), x, 10, -20);
+    setOrientation(update.mutable_orientation(), 0.9239f, 0, 0.3827f, 0);
+    return frame(MessageType::ObjectUpdate, update);
+}
+
+std::string objectDestroy(std::uint64_t id) {
+    Morvik::ObjectDestroy destroy;
+    destroy.set_id(id);
+    return frame(MessageType::ObjectDestroy, destroy);
+}
+
+std::string welcome(std::uint64_t id, std::uint32_t qport) {
+    Morvik::Welcome message;
+    message.set_id(id);
+    message.set_qport(qport);
+    Morvik::PlayerData* data = message.mutable_playerdata();
+    data->set_health(100);
+    data->set_blueteam(false);
+    data->set_name("Player");
+    return frame(MessageType::Welcome, message);
+}
+
+std::string clientUpdate(std::uint32_t controls, float scale = 1.0f) {
+    Morvik::ClientUpdate update;
+    setOrientation(update.mutable_orientation(), 0.9239f * scale, 0, 0.3827f * scale, 0);
+    update.set_boosterson(controls);
+    return frame(MessageType::ClientUpdate, update);
+}
+
+std::string qport(std::uint16_t value) {
+    return std::string{static_cast<char>(value & 0xFF), static_cast<char>(value >> 8)};
+}
+
+bool write(const std::string& folder, const std::string& name, const std::string& bytes) {
+    std::ofstream out(folder + "/" + name, std::ios::binary);
+    out << bytes;
+    return static_cast<bool>(out);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: fuzz-seeds <folder>\n");
+        return 1;
+    }
+    const std::string root = argv[1];
+    for (const char* sub : {"", "/stream", "/server", "/client"}) {
+        mkdir((root + sub).c_str(), 0755);
+    }
+    const std::uint64_t first = kServerId | 2;
+    const std::uint64_t second = kServerId | 3;
+    const std::uint64_t shot = kServerId | 9;
+    const std::string every = welcome(first, 2) + playerInfo(first, false, false) +
+                              objectUpdate(first, 1200, 480) + objectDestroy(shot) +
+                              clientUpdate(0x40000001u);
+    bool ok = true;
+
+    // Stream target: a chunking seed byte, then frames.
+    const std::string stream = root + "/stream";
+    ok &= write(stream, "object-info", std::string(1, '\x01') + playerInfo(first, true, true));
+    ok &= write(stream, "projectile-info", std::string(1, '\x02') + projectileInfo(shot));
+    ok &= write(stream, "object-update", std::string(1, '\x03') + objectUpdate(first, 1, 2));
+    ok &= write(stream, "object-destroy", std::string(1, '\x04') + objectDestroy(shot));
+    ok &= write(stream, "client-update", std::string(1, '\x05') + clientUpdate(0x11));
+    ok &= write(stream, "welcome", std::string(1, '\x06') + welcome(first, 2));
+    ok &= write(stream, "every-type", std::string(1, '\x07') + every);
+
+    // Server target: datagrams from the joined players (qports 2 to 4), TCP bytes, ticks.
+    const std::string server = root + "/server";
+    const std::string tick = record(kServerTick, "");
+    ok &= write(server, "client-update",
+                record(kServerDatagram, qport(2) + clientUpdate(0x40000001u)) + tick);
+    ok &= write(
+        server, "two-updates-one-datagram",
+        record(kServerDatagram, qport(3) + clientUpdate(0x1) + clientUpdate(0x6)) + tick + tick);
+    ok &= write(server, "every-type-datagram", record(kServerDatagram, qport(4) + every) + tick);
+    ok &= write(server, "every-type-tcp", record(kServerTcp | (1 << 2), every) + tick);
+    ok &= write(server, "rejoin",
+                record(kServerRejoin | (2 << 2), "") + tick +
+                    record(kServerDatagram, qport(5) + clientUpdate(0x40000010u)) + tick);
+    std::string volley;
+    for (int i = 0; i < 20; ++i) {
+        volley += record(kServerDatagram, qport(2) + clientUpdate(0x40000001u)) + tick;
+    }
+    ok &= write(server, "firing", volley);
+    // Finite but no rotation: rotating by it overflows.
+    ok &= write(server, "oversized-orientation",
+                record(kServerDatagram, qport(2) + clientUpdate(0x40000011u, 1e20f)) + tick + tick);
+
+    // Client target: what a server sends a client.
+    const std::string client = root + "/client";
+    const std::string frameStep = record(kClientFrame, "");
+    ok &= write(client, "join",
+                record(kClientTcp, welcome(first, 2) + playerInfo(first, false, false) +
+                                       playerInfo(second, true, false)) +
+                    frameStep);
+    ok &= write(client, "updates",
+                record(kClientTcp, playerInfo(second, true, true)) +
+                    record(kClientDatagram,
+                           objectUpdate(second, 1100, 490) + objectUpdate(second, 1133, 488)) +
+                    frameStep + frameStep);
+    ok &= write(client, "shot-and-hit",
+                record(kClientTcp, projectileInfo(shot)) + frameStep +
+                    record(kClientDatagram, objectDestroy(shot)) + frameStep + frameStep);
+    ok &= write(client, "player-leaves",
+                record(kClientTcp, playerInfo(second, true, false)) + frameStep +
+                    record(kClientTcp, objectDestroy(second)) + frameStep + frameStep);
+    ok &= write(client, "every-type", record(kClientDatagram, every) + frameStep);
+    return ok ? 0 : 1;
+}
