@@ -35,6 +35,24 @@ inline double longestGap(const std::vector<double>& times, double from, double t
     return std::max(longest, to - previous);
 }
 
+// In a sanitizer build of the server: a report it printed (thread reports do not stop it).
+// UBSan's check of a virtual call needs a free descriptor (it tests memory through a pipe);
+// at the descriptor limit it reports a correct call as a bad one and stops the program.
+inline bool vptrCheckStarved(const std::string& log) {
+    return log.find("object has invalid vptr") != std::string::npos &&
+           log.find("<memory cannot be printed>") != std::string::npos;
+}
+
+inline bool hasSanitizerReport(const std::string& log) {
+    for (const char* report : {"ERROR: AddressSanitizer", "ERROR: LeakSanitizer",
+                               "WARNING: ThreadSanitizer", "runtime error:"}) {
+        if (log.find(report) != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // A real server with one well-behaved player that keeps playing; the tests add a hostile
 // client and check that the player keeps being served.
 class ServedPlayerFixture : public ::testing::Test {
@@ -44,6 +62,8 @@ protected:
         options.binary = MORVIK_SERVER_BINARY;
         options.extraArgs = serverArgs();
         options.openFilesLimit = openFilesLimit();
+        // In a sanitizer build: a small quarantine, so that memory figures mean something.
+        options.extraEnv = {"ASAN_OPTIONS=quarantine_size_mb=8"};
         server = std::make_unique<ServerProcess>(options);
         ASSERT_TRUE(server->start()) << server->error();
         player = joinProbe();
@@ -57,10 +77,13 @@ protected:
         for (auto& probe : extraProbes) {
             probe->stop();
         }
-        if (server) {
+        if (server && vptrCheckStarved(server->log())) {
+            server->stop();
+        } else if (server) {
             // A fault report, if any, is the most useful thing to show on failure.
             EXPECT_TRUE(server->running()) << server->log();
             server->stop();
+            EXPECT_FALSE(hasSanitizerReport(server->log())) << server->log();
         }
     }
 

@@ -144,4 +144,10 @@ TEST(ImpairedNetwork, GameGoesOnAndViewsConvergeOnceTheLinkRecovers) {
     }
     proxy.stop();
     EXPECT_TRUE(server.running()) << server.log();
+    server.stop();
+    const std::string log = server.log();
+    for (const char* report :
+         {"ERROR: AddressSanitizer", "WARNING: ThreadSanitizer", "runtime error:"}) {
+        EXPECT_EQ(log.find(report), std::string::npos) << log;
+    }
 }

@@ -142,8 +142,13 @@ TEST(UdpImpairProxy, DropsDuplicatesAndReordersAtTheConfiguredShares) {
     const int sent = 2000;
     for (int i = 0; i < sent; ++i) {
         client.sendTo(proxy.port(), numbered(i));
-        if (i % 100 == 99) {
-            usleep(2000);  // keep the socket buffers from overflowing
+        if (i % 50 == 49) {
+            // Let the proxy keep up, so no socket buffer overflows and every loss is its own.
+            const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+            while (proxy.counters().received < static_cast<std::uint64_t>(i + 1) &&
+                   std::chrono::steady_clock::now() < until) {
+                usleep(200);
+            }
         }
     }
     const std::vector<std::string> atServer = server.receiveAll(300);

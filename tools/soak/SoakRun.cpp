@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <boost/program_options.hpp>
 #include <cstdio>
 #include <iostream>
@@ -32,7 +33,7 @@ struct Settings {
     int minutes = 3;
     std::uint32_t seed = 1;
     int maxPlayers = 10;
-    double memoryBoundMb = 48;
+    double memoryBoundMb = 32;
 };
 
 class Soak {
@@ -213,8 +214,10 @@ int Soak::run() {
     sleepForMs(2000);
     const double servedFrom = steady_[0]->secondsSinceStart();
 
-    // Warm up, then take the figures everything later is held to.
-    while (elapsed() < 20) {
+    // Warm up (the sanitizer's allocator grows to its working size over the first minute or
+    // two), then take the figures everything later is held to.
+    const double warmUp = std::max(20.0, settings_.minutes * 60.0 / 3.0);
+    while (elapsed() < warmUp) {
         randomAction();
         sleepForMs(50 + static_cast<int>(random_() % 300));
     }
@@ -290,7 +293,7 @@ int main(int argc, char** argv) {
         "seed", po::value<std::uint32_t>(&settings.seed)->default_value(1), "random seed")(
         "max-players", po::value<int>(&settings.maxPlayers)->default_value(10),
         "most players joined at once, besides the two steady ones")(
-        "memory-bound", po::value<double>(&settings.memoryBoundMb)->default_value(48),
+        "memory-bound", po::value<double>(&settings.memoryBoundMb)->default_value(32),
         "MB the server's resident memory may grow between the two measurements");
     po::variables_map values;
     try {
