@@ -2,9 +2,9 @@
 #include <cerrno>
 #include <deque>
 
-#include "LoopbackSupport.h"
 #include "Server/MessageFields.h"
 #include "ServerTestSupport.h"
+#include "tests/support/LoopbackSupport.h"
 
 using namespace servertest;
 using boost::asio::ip::address_v4;
