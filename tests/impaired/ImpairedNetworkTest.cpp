@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "Common/Transform.h"
 #include "tools/testkit/ProbePlayer.h"
 #include "tools/testkit/ServerProcess.h"
 #include "tools/udp-impair/UdpImpairProxy.h"
@@ -56,6 +57,33 @@ Agreement agreeOn(std::uint64_t id, const std::vector<ProbePlayer::View>& views)
     }
     result.common = true;
     return result;
+}
+
+// Where a client that received these samples, in this order and at these times, shows the
+// object at time `at`: the client's own prediction (Transform, client build), stepped at the
+// client's 60 frames per second.
+Vec3 shownAt(const std::vector<ProbePlayer::Sample>& samples, double at) {
+    Transform object(std::uint64_t{1});
+    constexpr double kFrame = 1.0 / 60.0;
+    double now = samples.front().arrival;
+    bool first = true;
+    for (const ProbePlayer::Sample& sample : samples) {
+        while (now + kFrame <= sample.arrival) {
+            object.update(static_cast<float>(kFrame));
+            now += kFrame;
+        }
+        object.applyNetworkState(sample.timestamp,
+                                 Vec3(sample.position[0], sample.position[1], sample.position[2]),
+                                 Quaternion(sample.orientation[0], sample.orientation[1],
+                                            sample.orientation[2], sample.orientation[3]),
+                                 first);
+        first = false;
+    }
+    while (now + kFrame <= at) {
+        object.update(static_cast<float>(kFrame));
+        now += kFrame;
+    }
+    return object.shownPosition;
 }
 
 }  // namespace
@@ -138,6 +166,20 @@ TEST(ImpairedNetwork, GameGoesOnAndViewsConvergeOnceTheLinkRecovers) {
         EXPECT_GT(agreement.timestamp - newestBefore, 0u)
             << "the common state of " << id << " predates the recovery";
         EXPECT_LT(agreement.timestamp - newestBefore, 0x80000000u);
+    }
+    // What the players see: each client's prediction from what it received, bad link
+    // included, must have come together. The send rule keeps the server's own prediction
+    // within 1 unit of the truth; the clients run the same prediction on the same samples.
+    const double at = monotonicSeconds();
+    for (std::uint64_t id : ids) {
+        std::vector<Vec3> shown;
+        for (const ProbePlayer::View& view : views) {
+            shown.push_back(shownAt(view.objects.at(id).recent, at));
+        }
+        for (std::size_t i = 1; i < shown.size(); ++i) {
+            const Vec3 gap = shown[i] - shown[0];
+            EXPECT_LT(gap.length(), 1.0f) << "players see ship " << id << " apart";
+        }
     }
     for (auto& player : players) {
         player->stop();

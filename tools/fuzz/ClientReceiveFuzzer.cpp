@@ -10,6 +10,8 @@
 #include <SDL/SDL.h>
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -45,6 +47,21 @@ void die(const char* what) {
     std::abort();
 }
 
+// libFuzzer's watchdog alarm would interrupt a blocking connect or accept half way.
+class AlarmBlocked {
+public:
+    AlarmBlocked() {
+        sigset_t alarm;
+        sigemptyset(&alarm);
+        sigaddset(&alarm, SIGALRM);
+        pthread_sigmask(SIG_BLOCK, &alarm, &previous_);
+    }
+    ~AlarmBlocked() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+
+private:
+    sigset_t previous_;
+};
+
 sockaddr_in loopback(std::uint16_t port) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -65,6 +82,7 @@ void pumpUntil(Pred pred) {
 }
 
 void connectClient() {
+    const AlarmBlocked blocked;
     sockaddr_in address{};
     socklen_t length = sizeof address;
     getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);

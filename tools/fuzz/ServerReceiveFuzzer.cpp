@@ -7,6 +7,8 @@
 // thread runs the I/O service itself, so everything happens in a known order.
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -44,6 +46,21 @@ void die(const char* what) {
     std::perror(what);
     std::abort();
 }
+
+// libFuzzer's watchdog alarm would interrupt a blocking connect or accept half way.
+class AlarmBlocked {
+public:
+    AlarmBlocked() {
+        sigset_t alarm;
+        sigemptyset(&alarm);
+        sigaddset(&alarm, SIGALRM);
+        pthread_sigmask(SIG_BLOCK, &alarm, &previous_);
+    }
+    ~AlarmBlocked() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+
+private:
+    sigset_t previous_;
+};
 
 sockaddr_in loopback(std::uint16_t port) {
     sockaddr_in address{};
@@ -111,8 +128,11 @@ void tick() {
 int join() {
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address = loopback(tcpPort);
-    if (fd < 0 || connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        die("connect");
+    {
+        const AlarmBlocked blocked;
+        if (fd < 0 || connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+            die("connect");
+        }
     }
     Statistics* statistics = Statistics::getInstance();
     const std::uint64_t before = statistics->getMessages(tcp_rcvd);

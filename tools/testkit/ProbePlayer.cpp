@@ -67,6 +67,10 @@ void record(ProbePlayer::Sample& sample, const Morvik::ObjectUpdate& update) {
 
 }  // namespace
 
+double monotonicSeconds() {
+    return static_cast<double>(nowMicros()) / 1e6;
+}
+
 bool ProbePlayer::Sample::operator==(const Sample& other) const {
     return timestamp == other.timestamp &&
            std::memcmp(position, other.position, sizeof position) == 0 &&
@@ -228,6 +232,7 @@ void ProbePlayer::handleBytes(const std::uint8_t* data, std::size_t size, bool t
                 ++known.updates;
                 Sample sample;
                 record(sample, update);
+                sample.arrival = monotonicSeconds();
                 known.recent.push_back(sample);
                 if (known.recent.size() > 64) {
                     known.recent.erase(known.recent.begin());

@@ -29,6 +29,8 @@ public:
         std::uint32_t timestamp = 0;
         float position[3] = {0, 0, 0};
         float orientation[4] = {1, 0, 0, 0};  // w, x, y, z
+        double arrival = 0;                   // monotonicSeconds() when it came
+        // The state only: where and when it came plays no part.
         bool operator==(const Sample& other) const;
     };
 
@@ -99,6 +101,9 @@ private:
     std::mutex mutex_;
     View view_;
 };
+
+// Seconds of a monotonic clock shared by every probe of the process.
+double monotonicSeconds();
 
 // Frames for hand-made traffic: the u16 little-endian length (type byte + body), the type
 // byte and the body, exactly as given (so a test can also build wrong ones).
