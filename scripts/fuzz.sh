@@ -40,7 +40,8 @@ for entry in "${targets[@]}"; do
   rm -rf "$work" && mkdir -p "$work/corpus"
   display=()
   if [ "$name" = fuzz_client_receive ]; then
-    display=(xvfb-run -a -s "-screen 0 640x480x24")
+    # A high, random display number: see scripts/test.sh.
+    display=(xvfb-run -a -n "$((1000 + RANDOM % 30000))" -s "-screen 0 640x480x24")
   fi
   # stdout carries the server's and client's console lines for every bad frame: dropped.
   (cd "$work" && "${display[@]}" "../bin/$name" -max_total_time="$seconds" -timeout=10 \
