@@ -34,16 +34,37 @@ std::uint64_t playerCount() {
     return group != nullptr ? group->size() : 0;
 }
 
-// Counting happens when the network thread has written the buffer (or failed to).
-TcpConnection::WriteDone countTcpWrite(const char* errorFormat) {
-    return [errorFormat](const boost::system::error_code& error, std::size_t written) {
+// Counting happens when the network thread has written the bytes (or failed to). One write
+// may carry several buffers; it counts and reports as that many sends.
+TcpConnection::WriteDone countTcpWrite(const char* errorFormat, std::size_t buffers) {
+    return [errorFormat, buffers](const boost::system::error_code& error, std::size_t written) {
         Statistics* stats = Statistics::getInstance();
         stats->addBytes(written, tcp_sent);
-        stats->addPackets(1, tcp_sent);
+        stats->addPackets(buffers, tcp_sent);
         if (error) {
-            consoleLog(errorFormat, error.message().c_str(), error.value());
+            for (std::size_t i = 0; i < buffers; ++i) {
+                consoleLog(errorFormat, error.message().c_str(), error.value());
+            }
         }
     };
+}
+
+// A tick's buffers for one connection as one write: the stream carries the same bytes in the
+// same order, but the kernel and the network thread see one send instead of several.
+std::shared_ptr<std::string> joinBuffers(const OutgoingQueues::BufferList& list) {
+    if (list.size() == 1) {
+        return list.front();
+    }
+    std::size_t total = 0;
+    for (const OutgoingQueues::Buffer& buffer : list) {
+        total += buffer->size();
+    }
+    auto joined = std::make_shared<std::string>();
+    joined->reserve(total);
+    for (const OutgoingQueues::Buffer& buffer : list) {
+        joined->append(*buffer);
+    }
+    return joined;
 }
 
 const char kSendError[] = "Error while sending: %s (%i)\n";
@@ -123,8 +144,9 @@ void OutgoingQueues::flush() {
         if (!connection) {
             continue;  // the player left; its data goes nowhere
         }
-        for (const Buffer& buffer : entry.second) {
-            connection->write(buffer, countTcpWrite(kSendError));
+        if (!entry.second.empty()) {
+            connection->write(joinBuffers(entry.second),
+                              countTcpWrite(kSendError, entry.second.size()));
         }
     }
     tcpQueues.clear();
@@ -146,10 +168,12 @@ void OutgoingQueues::flush() {
     }
 
     // One buffer object is shared by every connection it goes to.
-    for (const Buffer& buffer : tcpBroadcast) {
+    if (!tcpBroadcast.empty()) {
+        const Buffer joined = joinBuffers(tcpBroadcast);
         for (Player* player : players) {
             if (player->connection) {
-                player->connection->write(buffer, countTcpWrite(kBroadcastError));
+                player->connection->write(joined,
+                                          countTcpWrite(kBroadcastError, tcpBroadcast.size()));
             }
         }
     }

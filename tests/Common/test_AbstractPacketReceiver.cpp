@@ -14,12 +14,12 @@
 #include "Common/FrameCodec.h"
 #include "Common/Protobuf/Object.pb.h"
 #include "Common/Statistics.h"
-#include "NetworkTestSupport.h"
+#include "tests/support/LoopbackSupport.h"
 
 namespace {
 
 using boost::asio::ip::udp;
-using nettest::NetworkThread;
+using loopback::NetworkThread;
 
 std::string destroyFrame(std::uint64_t id) {
     Morvik::ObjectDestroy message;
@@ -47,7 +47,7 @@ class RecordingReceiver : public AbstractPacketReceiver {
 public:
     explicit RecordingReceiver(boost::asio::io_service& io) : AbstractPacketReceiver(io) {
         udpSocket.open(udp::v4());
-        udpSocket.bind(udp::endpoint(nettest::loopback(), 0));
+        udpSocket.bind(udp::endpoint(loopback::loopback(), 0));
         armUDPReceive(udpSocket);
     }
 
@@ -120,7 +120,7 @@ protected:
         Statistics::getInstance()->resetForTesting();
         receiverEndpoint = receiver.getUDPSocket().local_endpoint();
         peerUdp.open(udp::v4());
-        peerUdp.bind(udp::endpoint(nettest::loopback(), 0));
+        peerUdp.bind(udp::endpoint(loopback::loopback(), 0));
         net.start();
     }
     void TearDown() override { net.stop(); }
@@ -128,7 +128,7 @@ protected:
     // Connects a peer and arms the connection's first receive once bytes are already
     // waiting, so that the first read takes them all.
     void connectWithBytes(const std::string& bytes) {
-        pair = nettest::connectPair(net.io, peerIo);
+        pair = loopback::connectPair(net.io, peerIo);
         receiver.watched = pair.connection;
         if (!bytes.empty()) {
             boost::asio::write(*pair.peer, boost::asio::buffer(bytes));
@@ -152,7 +152,7 @@ protected:
     boost::asio::io_service peerIo;
     udp::socket peerUdp{peerIo};
     udp::endpoint receiverEndpoint;
-    nettest::TcpPair pair;
+    loopback::TcpPair pair;
 };
 
 using Calls = std::vector<std::string>;
@@ -163,13 +163,13 @@ TEST_F(AbstractPacketReceiverTest, EachTransportFillsItsOwnListAndTcpIsDrainedFi
     // UDP first, so arrival order alone would put it in front.
     sendDatagram(destroyFrame(11));
     sendDatagram(destroyFrame(12) + destroyFrame(13));
-    ASSERT_TRUE(nettest::waitUntil([&] { return receiver.udpCount() == 3; }));
+    ASSERT_TRUE(loopback::waitUntil([&] { return receiver.udpCount() == 3; }));
 
     const std::string third = destroyFrame(3);
     connectWithBytes(destroyFrame(1) + destroyFrame(2) + third.substr(0, 4));
-    ASSERT_TRUE(nettest::waitUntil([&] { return receiver.tcpCount() == 2; }));
+    ASSERT_TRUE(loopback::waitUntil([&] { return receiver.tcpCount() == 2; }));
     boost::asio::write(*pair.peer, boost::asio::buffer(third.substr(4)));
-    ASSERT_TRUE(nettest::waitUntil([&] { return receiver.tcpCount() == 3; }));
+    ASSERT_TRUE(loopback::waitUntil([&] { return receiver.tcpCount() == 3; }));
 
     receiver.processEvents();
     EXPECT_EQ(receiver.calls, (Calls{"destroy 1", "destroy 2", "destroy 3", "destroy 11",
@@ -187,9 +187,9 @@ TEST_F(AbstractPacketReceiverTest, HandlerReturningFalseDropsTheRestOfItsListOnl
     for (std::uint64_t id = 1; id <= 5; ++id) {
         sendDatagram(destroyFrame(id));
     }
-    ASSERT_TRUE(nettest::waitUntil([&] { return receiver.udpCount() == 5; }));
+    ASSERT_TRUE(loopback::waitUntil([&] { return receiver.udpCount() == 5; }));
     connectWithBytes(destroyFrame(2) + destroyFrame(7));
-    ASSERT_TRUE(nettest::waitUntil([&] { return receiver.tcpCount() == 2; }));
+    ASSERT_TRUE(loopback::waitUntil([&] { return receiver.tcpCount() == 2; }));
 
     receiver.processEvents();
     EXPECT_EQ(receiver.calls, (Calls{"destroy 2", "destroy 1", "destroy 2"}));
@@ -197,7 +197,7 @@ TEST_F(AbstractPacketReceiverTest, HandlerReturningFalseDropsTheRestOfItsListOnl
 
     receiver.calls.clear();
     sendDatagram(destroyFrame(6));
-    ASSERT_TRUE(nettest::waitUntil([&] { return receiver.udpCount() == 1; }));
+    ASSERT_TRUE(loopback::waitUntil([&] { return receiver.udpCount() == 1; }));
     receiver.processEvents();
     EXPECT_EQ(receiver.calls, (Calls{"destroy 6"}));
 }
@@ -206,7 +206,7 @@ TEST_F(AbstractPacketReceiverTest, ThrowingHandlerReleasesTheLockAndClearsTheLis
     receiver.throwOn = 1;
     sendDatagram(destroyFrame(1));
     sendDatagram(destroyFrame(2));
-    ASSERT_TRUE(nettest::waitUntil([&] { return receiver.udpCount() == 2; }));
+    ASSERT_TRUE(loopback::waitUntil([&] { return receiver.udpCount() == 2; }));
     EXPECT_THROW(receiver.processEvents(), std::runtime_error);
     ASSERT_TRUE(receiver.udpMutex.try_lock());
     receiver.udpMutex.unlock();
@@ -214,7 +214,7 @@ TEST_F(AbstractPacketReceiverTest, ThrowingHandlerReleasesTheLockAndClearsTheLis
 
     // The network thread can still queue.
     sendDatagram(destroyFrame(3));
-    ASSERT_TRUE(nettest::waitUntil([&] { return receiver.udpCount() == 1; }));
+    ASSERT_TRUE(loopback::waitUntil([&] { return receiver.udpCount() == 1; }));
 }
 
 TEST_F(AbstractPacketReceiverTest, UdpCountersCountCompletionsEventsAndBytes) {
@@ -222,7 +222,7 @@ TEST_F(AbstractPacketReceiverTest, UdpCountersCountCompletionsEventsAndBytes) {
     sendDatagram(two);
     sendDatagram("");
     sendDatagram(destroyFrame(3));
-    ASSERT_TRUE(nettest::waitUntil([&] { return receiver.udpCount() == 3; }));
+    ASSERT_TRUE(loopback::waitUntil([&] { return receiver.udpCount() == 3; }));
 
     // The empty datagram is a packet of 0 bytes without an event.
     EXPECT_EQ(packets(udp_rcvd), 3u);
@@ -235,13 +235,13 @@ TEST_F(AbstractPacketReceiverTest, UdpCountersCountCompletionsEventsAndBytes) {
 TEST_F(AbstractPacketReceiverTest, TcpCountersIncludeTheCloseAndConnectionEvents) {
     const std::string frames = destroyFrame(1) + destroyFrame(2);
     connectWithBytes(frames);
-    ASSERT_TRUE(nettest::waitUntil([&] { return receiver.tcpCount() == 2; }));
+    ASSERT_TRUE(loopback::waitUntil([&] { return receiver.tcpCount() == 2; }));
     EXPECT_EQ(packets(tcp_rcvd), 1u);
     EXPECT_EQ(bytes(tcp_rcvd), frames.size());
     EXPECT_EQ(messages(tcp_rcvd), 2u);
 
     pair.peer->close();
-    ASSERT_TRUE(nettest::waitUntil([&] { return receiver.closedCount() == 1; }));
+    ASSERT_TRUE(loopback::waitUntil([&] { return receiver.closedCount() == 1; }));
     // The end of the stream is one more packet of 0 bytes and one more message.
     EXPECT_EQ(packets(tcp_rcvd), 2u);
     EXPECT_EQ(bytes(tcp_rcvd), frames.size());
@@ -260,12 +260,12 @@ TEST_F(AbstractPacketReceiverTest, TcpCountersIncludeTheCloseAndConnectionEvents
 
 TEST_F(AbstractPacketReceiverTest, PeerCloseInsideAFrameGivesOneCloseAndNoLeftover) {
     connectWithBytes(destroyFrame(1) + destroyFrame(2).substr(0, 3));
-    ASSERT_TRUE(nettest::waitUntil([&] { return receiver.tcpCount() == 1; }));
+    ASSERT_TRUE(loopback::waitUntil([&] { return receiver.tcpCount() == 1; }));
     EXPECT_EQ(net.run([&] { return receiver.leftoverEntries(); }), 1u);
 
-    nettest::StdoutCapture capture;
+    loopback::StdoutCapture capture;
     pair.peer->close();
-    ASSERT_TRUE(nettest::waitUntil([&] { return receiver.closedCount() == 1; }));
+    ASSERT_TRUE(loopback::waitUntil([&] { return receiver.closedCount() == 1; }));
     // A second report of the same end, as when an owner's close and a failed read meet.
     net.run([&] {
         receiver.handleTCPClose(boost::asio::error::operation_aborted, pair.connection);
@@ -282,13 +282,13 @@ TEST_F(AbstractPacketReceiverTest, PeerCloseInsideAFrameGivesOneCloseAndNoLeftov
 
 TEST_F(AbstractPacketReceiverTest, OwnerCloseWithAReadOutstandingGivesOneClose) {
     connectWithBytes("");
-    nettest::StdoutCapture capture;
+    loopback::StdoutCapture capture;
     net.run([&] {
         receiver.handleTCPClose(boost::asio::error::operation_aborted, pair.connection);
         return 0;
     });
     // The cancelled read completes after the close; once this marker has run, it has too.
-    ASSERT_TRUE(nettest::waitUntil([&] { return receiver.tcpCompletions == 1; }));
+    ASSERT_TRUE(loopback::waitUntil([&] { return receiver.tcpCompletions == 1; }));
     net.run([] { return 0; });
     capture.take();
     EXPECT_EQ(receiver.closedCount(), 1u);
@@ -300,9 +300,9 @@ TEST_F(AbstractPacketReceiverTest, OwnerCloseWithAReadOutstandingGivesOneClose) 
 }
 
 TEST_F(AbstractPacketReceiverTest, ZeroLengthFrameClosesTheTcpConnection) {
-    nettest::StdoutCapture capture;
+    loopback::StdoutCapture capture;
     connectWithBytes(destroyFrame(1) + std::string("\x00\x00", 2) + destroyFrame(2));
-    ASSERT_TRUE(nettest::waitUntil([&] { return receiver.closedCount() == 1; }));
+    ASSERT_TRUE(loopback::waitUntil([&] { return receiver.closedCount() == 1; }));
     const std::string out = capture.take();
     EXPECT_EQ(out,
               "Error in deserializing of message\nTCP connection CLOSED err:" +
@@ -321,10 +321,10 @@ TEST_F(AbstractPacketReceiverTest, ZeroLengthFrameClosesTheTcpConnection) {
 }
 
 TEST_F(AbstractPacketReceiverTest, ZeroLengthFrameDropsTheRestOfTheDatagramOnly) {
-    nettest::StdoutCapture capture;
+    loopback::StdoutCapture capture;
     sendDatagram(destroyFrame(1) + std::string("\x00\x00", 2) + destroyFrame(2));
     sendDatagram(destroyFrame(3));
-    ASSERT_TRUE(nettest::waitUntil([&] { return receiver.udpCount() == 2; }));
+    ASSERT_TRUE(loopback::waitUntil([&] { return receiver.udpCount() == 2; }));
     net.run([] { return 0; });
     EXPECT_EQ(capture.take(), "Error in deserializing of message\n");
     receiver.processEvents();
@@ -335,9 +335,9 @@ TEST_F(AbstractPacketReceiverTest, DatagramLeftoverIsPrintedEscapedUpToTheFirstZ
     const std::string frame = destroyFrame(1);
     // 'A', 0x01 read as length 0x0141: more than what follows, so it is left over.
     const std::string rest("A\x01\x1b\n\0Z", 6);
-    nettest::StdoutCapture capture;
+    loopback::StdoutCapture capture;
     sendDatagram(frame + rest);
-    ASSERT_TRUE(nettest::waitUntil([&] { return receiver.udpCount() == 1; }));
+    ASSERT_TRUE(loopback::waitUntil([&] { return receiver.udpCount() == 1; }));
     net.run([] { return 0; });
     const std::string out = capture.take();
     EXPECT_EQ(out, "Error has leftovers after UDP 6 of " + std::to_string(frame.size() + 6) +
@@ -349,16 +349,16 @@ TEST_F(AbstractPacketReceiverTest, UdpErrorDoesNotEndReception) {
     // to the outstanding receive.
     udp::endpoint deadEnd;
     {
-        udp::socket probe(peerIo, udp::endpoint(nettest::loopback(), 0));
+        udp::socket probe(peerIo, udp::endpoint(loopback::loopback(), 0));
         deadEnd = probe.local_endpoint();
     }
-    nettest::StdoutCapture capture;
+    loopback::StdoutCapture capture;
     net.run([&] {
         receiver.getUDPSocket().connect(deadEnd);
         receiver.getUDPSocket().send(boost::asio::buffer("x", 1));
         return 0;
     });
-    ASSERT_TRUE(nettest::waitUntil([&] { return receiver.udpCompletions == 1; }));
+    ASSERT_TRUE(loopback::waitUntil([&] { return receiver.udpCompletions == 1; }));
     net.run([] { return 0; });
     const std::string out = capture.take();
     const boost::system::error_code refused = boost::asio::error::connection_refused;
@@ -373,18 +373,18 @@ TEST_F(AbstractPacketReceiverTest, UdpErrorDoesNotEndReception) {
     revived.bind(deadEnd);
     const std::string frame = destroyFrame(5);
     revived.send_to(boost::asio::buffer(frame), receiverEndpoint);
-    ASSERT_TRUE(nettest::waitUntil([&] { return receiver.udpCount() == 1; }));
+    ASSERT_TRUE(loopback::waitUntil([&] { return receiver.udpCount() == 1; }));
     receiver.processEvents();
     EXPECT_EQ(receiver.calls, (Calls{"destroy 5"}));
 }
 
 TEST_F(AbstractPacketReceiverTest, ClosingTheUdpSocketEndsReceptionQuietly) {
-    nettest::StdoutCapture capture;
+    loopback::StdoutCapture capture;
     net.run([&] {
         receiver.getUDPSocket().close();
         return 0;
     });
-    ASSERT_TRUE(nettest::waitUntil([&] { return receiver.udpCompletions >= 1; }));
+    ASSERT_TRUE(loopback::waitUntil([&] { return receiver.udpCompletions >= 1; }));
     // Had the receive been armed again, its failure would follow the cancel.
     net.run([] { return 0; });
     net.run([] { return 0; });
@@ -399,7 +399,7 @@ TEST_F(AbstractPacketReceiverTest, ClientUpdateWithoutSenderIsDropped) {
     sendDatagram(clientUpdateFrame(1) + destroyFrame(1));
     connectWithBytes(clientUpdateFrame(2) + destroyFrame(2));
     ASSERT_TRUE(
-        nettest::waitUntil([&] { return receiver.udpCount() == 2 && receiver.tcpCount() == 2; }));
+        loopback::waitUntil([&] { return receiver.udpCount() == 2 && receiver.tcpCount() == 2; }));
 
     // As the server's receive delivers one: with the prefix's qport and the sender.
     Morvik::ClientUpdate message;
@@ -408,7 +408,7 @@ TEST_F(AbstractPacketReceiverTest, ClientUpdateWithoutSenderIsDropped) {
     event->type = static_cast<int>(MessageType::ClientUpdate);
     event->message = std::make_unique<Morvik::ClientUpdate>(message);
     event->qport = 513;
-    event->sender = std::make_unique<udp::endpoint>(nettest::loopback(), 4321);
+    event->sender = std::make_unique<udp::endpoint>(loopback::loopback(), 4321);
     receiver.pushUDPEvent(event);
 
     receiver.processEvents();
@@ -421,11 +421,11 @@ TEST_F(AbstractPacketReceiverTest, EventOfUnknownKindOrTypeEndsTheDrain) {
     auto unknownType = std::make_shared<NetworkEvent>();
     unknownType->type = 9;
     sendDatagram(destroyFrame(1));
-    ASSERT_TRUE(nettest::waitUntil([&] { return receiver.udpCount() == 1; }));
+    ASSERT_TRUE(loopback::waitUntil([&] { return receiver.udpCount() == 1; }));
     receiver.pushUDPEvent(unknownKind);
     receiver.pushTCPEvent(unknownType);
     sendDatagram(destroyFrame(2));
-    ASSERT_TRUE(nettest::waitUntil([&] { return receiver.udpCount() == 3; }));
+    ASSERT_TRUE(loopback::waitUntil([&] { return receiver.udpCount() == 3; }));
     receiver.processEvents();
     EXPECT_EQ(receiver.calls, (Calls{"destroy 1"}));
 }

@@ -11,24 +11,24 @@
 #include <vector>
 
 #include "Common/TcpConnection.h"
-#include "NetworkTestSupport.h"
+#include "tests/support/LoopbackSupport.h"
 
 namespace {
 
-using nettest::NetworkThread;
+using loopback::NetworkThread;
 
 class TcpConnectionTest : public testing::Test {
 protected:
     void SetUp() override {
         // A small receive window, so that writes go out in pieces or stall.
-        pair = nettest::connectPair(net.io, peerIo, 4096);
+        pair = loopback::connectPair(net.io, peerIo, 4096);
         net.start();
     }
     void TearDown() override { net.stop(); }
 
     NetworkThread net;
     boost::asio::io_service peerIo;
-    nettest::TcpPair pair;
+    loopback::TcpPair pair;
 };
 
 // Chunk i holds its own letter in every byte and the sizes vary, so reordering, loss and
@@ -69,7 +69,7 @@ TEST_F(TcpConnectionTest, WritesFromTheMainThreadArriveCompleteAndInOrder) {
     std::string received(expected.size(), '\0');
     boost::asio::read(*pair.peer, boost::asio::buffer(received));
     EXPECT_TRUE(received == expected);
-    ASSERT_TRUE(nettest::waitUntil([&] { return done == kChunks; }));
+    ASSERT_TRUE(loopback::waitUntil([&] { return done == kChunks; }));
     EXPECT_FALSE(failed);
     EXPECT_FALSE(doneOnMain);
     EXPECT_EQ(reported, expected.size());
@@ -142,7 +142,7 @@ TEST_F(StalledPeerTest, OverflowHandlerRunsOnceAndTheOwnerCloses) {
         return 0;
     });
     flood();
-    ASSERT_TRUE(nettest::waitUntil([&] { return overflows > 0; }));
+    ASSERT_TRUE(loopback::waitUntil([&] { return overflows > 0; }));
     // Let every posted write reach the closed connection.
     net.run([] { return 0; });
     EXPECT_EQ(overflows, 1);
@@ -158,7 +158,7 @@ TEST_F(StalledPeerTest, OverflowHandlerRunsOnceEvenWhenTheOwnerKeepsTheConnectio
         return 0;
     });
     flood();
-    ASSERT_TRUE(nettest::waitUntil([&] { return overflows > 0; }));
+    ASSERT_TRUE(loopback::waitUntil([&] { return overflows > 0; }));
     net.run([] { return 0; });
     EXPECT_EQ(overflows, 1);
     EXPECT_GT(net.run([&] { return pair.connection->backlog(); }), 2 * kCap);

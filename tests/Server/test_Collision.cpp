@@ -1,4 +1,11 @@
 #include "Server/Collision.h"
+
+#include <limits>
+#include <memory>
+#include <random>
+#include <utility>
+#include <vector>
+
 #include "Server/TestCube.h"
 #include "Server/World.h"
 #include "ServerTestSupport.h"
@@ -197,4 +204,108 @@ TEST_F(CollisionTest, ABlueShotPassesTheBlueCarrierAndStopsAtTheRedOne) {
     EXPECT_EQ(GameState::getInstance()->redTeamScore, 0);
     EXPECT_EQ(GameState::getInstance()->blueTeamScore, 0);
     EXPECT_EQ(blue->score, 0);
+}
+
+// ---- the pass against the plain all-pairs rule ----
+
+namespace {
+
+// Logs every contact it is told of; on its first contact it jumps, as a killed ship respawns.
+class Recorder : public CollisionObject {
+public:
+    Recorder(std::uint32_t counter, std::vector<std::pair<std::uint64_t, std::uint64_t>>& log)
+        : CollisionObject(1, counter), log_(log) {}
+    void onCollision(CollisionObject* other) override {
+        log_.emplace_back(id, other->id);
+        // Far enough to change grid cells.
+        if (!jumped) {
+            jumped = true;
+            position = position + Vec3(30.0f, 0.0f, 0.0f);
+        }
+    }
+    bool jumped = false;
+
+private:
+    std::vector<std::pair<std::uint64_t, std::uint64_t>>& log_;
+};
+
+// The rule as stated: every pair in list order, live positions, a then b.
+void allPairs(SceneGraph::ObjectList& a, SceneGraph::ObjectList& b) {
+    for (Transform* x : a) {
+        for (Transform* y : b) {
+            auto* first = dynamic_cast<CollisionObject*>(x);
+            auto* second = dynamic_cast<CollisionObject*>(y);
+            if (first != nullptr && second != nullptr && intersects(first, second)) {
+                first->onCollision(second);
+                second->onCollision(first);
+            }
+        }
+    }
+}
+
+// Two identical worlds crowded into a box a few grid cells wide: mostly spheres, some
+// shapeless, some segments, a few far away or not finite, one as large as a carrier.
+struct Crowd {
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> log;
+    std::vector<std::unique_ptr<Recorder>> owned;
+    SceneGraph::ObjectList ships;
+    SceneGraph::ObjectList shots;
+
+    explicit Crowd(unsigned seed) {
+        std::mt19937 rng(seed);
+        std::uniform_real_distribution<float> coordinate(-40.0f, 40.0f);
+        std::uniform_int_distribution<int> kind(0, 19);
+        std::uint32_t counter = 2;
+        for (int list = 0; list < 2; ++list) {
+            for (int n = 0; n < 150; ++n) {
+                auto object = std::make_unique<Recorder>(counter++, log);
+                object->position = Vec3(coordinate(rng), coordinate(rng), coordinate(rng));
+                float radius = list == 0 ? 4.0f : 1.0f;
+                switch (kind(rng)) {
+                    case 0:  // no shape: never touches anything
+                        break;
+                    case 1:
+                        object->shapeKind = 2;
+                        object->localDirection = Vec3(0, 0, 6);
+                        object->segment =
+                            new SegmentShape{&object->position, &object->localDirection};
+                        break;
+                    case 2:  // far out, where floats are coarse; two of them may still meet
+                        object->position = Vec3(3.0e7f, 0.0f, static_cast<float>(n % 2));
+                        break;
+                    case 3:
+                        object->position.y = std::numeric_limits<float>::quiet_NaN();
+                        break;
+                    case 4:
+                        radius = 40.0f;
+                        break;
+                    default:
+                        break;
+                }
+                if (object->shapeKind == 0 && kind(rng) != 0) {
+                    object->shapeKind = 1;
+                    object->sphere = new SphereShape{&object->position, radius};
+                }
+                (list == 0 ? ships : shots).push_back(object.get());
+                owned.push_back(std::move(object));
+            }
+        }
+    }
+};
+
+}  // namespace
+
+TEST_F(CollisionTest, PassMatchesTheAllPairsRuleContactForContact) {
+    for (unsigned seed = 1; seed <= 20; ++seed) {
+        SCOPED_TRACE(seed);
+        Crowd fast(seed);
+        Crowd plain(seed);
+        collideGroups(&fast.ships, &fast.shots);
+        allPairs(plain.ships, plain.shots);
+        ASSERT_FALSE(plain.log.empty());
+        EXPECT_EQ(fast.log, plain.log);
+        for (std::size_t i = 0; i < fast.owned.size(); ++i) {
+            EXPECT_EQ(fast.owned[i]->position.x, plain.owned[i]->position.x);
+        }
+    }
 }

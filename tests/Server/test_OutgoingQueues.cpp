@@ -2,9 +2,9 @@
 #include <cerrno>
 #include <deque>
 
-#include "LoopbackSupport.h"
 #include "Server/MessageFields.h"
 #include "ServerTestSupport.h"
+#include "tests/support/LoopbackSupport.h"
 
 using namespace servertest;
 using boost::asio::ip::address_v4;
@@ -480,4 +480,40 @@ TEST_F(QueuesOverLoopbackTest, APeerThatNeverReadsNeitherBlocksTheFlushNorStaysO
     queues->sendObjectInfoTo(own, stalled.player);
     queues->flush();
     EXPECT_TRUE(queues->tcpQueues.empty());
+}
+
+TEST_F(QueuesOverLoopbackTest, ATicksSeveralBuffersCountAsSeveralSendsAndKeepTheirBytes) {
+    Client& a = join();
+    Client& b = join();
+    for (std::uint64_t id = 1; id <= 7; ++id) {
+        Morvik::ObjectInfo shot = infoWithId(100 + id, 300);
+        queues->broadcastObjectInfo(shot);
+    }
+    for (std::uint64_t id = 1; id <= 5; ++id) {
+        Morvik::ObjectInfo own = infoWithId(200 + id, 300);
+        queues->sendObjectInfoTo(own, a.player);
+    }
+    const std::size_t broadcastBuffers = queues->tcpBroadcast.size();
+    const std::size_t ownBuffers = queues->clientQueue(a.player).size();
+    ASSERT_GT(broadcastBuffers, 1u);
+    ASSERT_GT(ownBuffers, 1u);
+    // The bytes each peer must see: its own buffers, then the broadcasts, back to back.
+    std::string expectedA;
+    for (const auto& buffer : queues->clientQueue(a.player)) {
+        expectedA += *buffer;
+    }
+    std::string expectedB;
+    for (const auto& buffer : queues->tcpBroadcast) {
+        expectedB += *buffer;
+    }
+    expectedA += expectedB;
+    queues->flush();
+
+    EXPECT_EQ(loopback::readBytes(*a.tcpPeer, expectedA.size()), expectedA);
+    EXPECT_EQ(loopback::readBytes(*b.tcpPeer, expectedB.size()), expectedB);
+    // Counted as one send per buffer and destination, however the bytes were handed over.
+    const std::uint64_t sends = ownBuffers + 2 * broadcastBuffers;
+    EXPECT_TRUE(loopback::waitUntil([&] { return stats->getPackets(tcp_sent) == sends; }));
+    EXPECT_TRUE(loopback::waitUntil(
+        [&] { return stats->getBytes(tcp_sent) == expectedA.size() + expectedB.size(); }));
 }

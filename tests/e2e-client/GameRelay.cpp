@@ -28,7 +28,8 @@ GameRelay::GameRelay(std::uint16_t serverPort, std::chrono::milliseconds holdSer
       serverSide_(io_, udp::endpoint(boost::asio::ip::address_v4::loopback(), 0)),
       server_(boost::asio::ip::address_v4::loopback(), serverPort),
       serverPort_(serverPort),
-      releaseServerTcp_(Clock::now() + holdServerTcp) {
+      hold_(holdServerTcp),
+      holdLimit_(Clock::now() + std::chrono::seconds(30)) {
     // One port for both transports, as the game uses: find one free for both.
     for (int attempt = 0; attempt < 50 && port_ == 0; ++attempt) {
         boost::system::error_code ec;
@@ -108,24 +109,41 @@ void GameRelay::pump(std::shared_ptr<TcpPair> pair, bool fromServer) {
                 sink.close(ignored);
                 return;
             }
-            auto forward = [this, pair, fromServer, buffer, n] {
-                tcp::socket& to = fromServer ? pair->client : pair->server;
-                boost::system::error_code writeError;
-                boost::asio::write(to, boost::asio::buffer(buffer, n), writeError);
-                if (fromServer) {
-                    noteServerBytes(*pair, buffer, n);
-                }
-                if (!writeError) {
-                    pump(pair, fromServer);
-                }
-            };
-            if (fromServer && Clock::now() < releaseServerTcp_) {
-                pair->timer.expires_at(releaseServerTcp_);
-                pair->timer.async_wait([forward](const boost::system::error_code&) { forward(); });
-            } else {
-                forward();
+            if (fromServer) {
+                forwardWhenReleased(pair, n);
+                return;
+            }
+            boost::asio::write(sink, boost::asio::buffer(buffer, n), ignored);
+            if (!ignored) {
+                pump(pair, false);
             }
         });
+}
+
+bool GameRelay::holding() {
+    if (hold_.count() == 0 || Clock::now() >= holdLimit_) {
+        return false;
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    return datagrams_.empty() || Clock::now() < datagrams_.front().arrival + hold_;
+}
+
+void GameRelay::forwardWhenReleased(std::shared_ptr<TcpPair> pair, std::size_t n) {
+    if (holding()) {
+        pair->timer.expires_after(std::chrono::milliseconds(20));
+        pair->timer.async_wait([this, pair, n](const boost::system::error_code& ec) {
+            if (!ec) {
+                forwardWhenReleased(pair, n);
+            }
+        });
+        return;
+    }
+    boost::system::error_code error;
+    boost::asio::write(pair->client, boost::asio::buffer(pair->fromServer, n), error);
+    noteServerBytes(*pair, pair->fromServer, n);
+    if (!error) {
+        pump(pair, true);
+    }
 }
 
 void GameRelay::noteServerBytes(TcpPair& pair, const std::uint8_t* data, std::size_t size) {

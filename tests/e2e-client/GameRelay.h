@@ -1,8 +1,9 @@
 #pragma once
 // A relay between the client and the server on 127.0.0.1: it listens for TCP and UDP on one
 // port of its own, as the server does, forwards both to the server's port and back, and
-// records what passes. It can hold the server's TCP bytes back for a while, as a slow link
-// would, so that the client's first datagrams leave before its Welcome has arrived.
+// records what passes. It can hold the server's TCP bytes back, as a slow link would, until the
+// client's datagrams have been flowing for a while, so that the first ones leave before its
+// Welcome has arrived however slowly the client starts.
 
 #include <boost/asio/io_service.hpp>
 #include <boost/asio/ip/tcp.hpp>
@@ -27,6 +28,8 @@ public:
         int type;  // the first frame's type byte, -1 when there is none
     };
 
+    // holdServerTcp: how long server TCP bytes wait after the client's first datagram (zero:
+    // not at all); they are let go after 30 s regardless.
     GameRelay(std::uint16_t serverPort, std::chrono::milliseconds holdServerTcp);
     ~GameRelay();
 
@@ -40,6 +43,8 @@ private:
     struct TcpPair;
     void accept();
     void pump(std::shared_ptr<TcpPair> pair, bool fromServer);
+    void forwardWhenReleased(std::shared_ptr<TcpPair> pair, std::size_t n);
+    bool holding();
     void receiveFromClient();
     void receiveFromServer();
     void noteServerBytes(TcpPair& pair, const std::uint8_t* data, std::size_t size);
@@ -57,7 +62,8 @@ private:
     std::uint8_t serverBuffer_[2048];
     std::uint16_t serverPort_;
     std::uint16_t port_ = 0;
-    Clock::time_point releaseServerTcp_;
+    std::chrono::milliseconds hold_;
+    Clock::time_point holdLimit_;
     std::vector<std::shared_ptr<TcpPair>> pairs_;
 
     mutable std::mutex mutex_;

@@ -1,8 +1,10 @@
 #pragma once
-// Helpers for tests that use real sockets on 127.0.0.1 with a network thread.
+// Helpers for tests that use real sockets on 127.0.0.1 with a network thread, shared by the
+// tests of the shared library and of the server.
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <boost/asio/io_service.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/ip/udp.hpp>
@@ -17,7 +19,7 @@
 
 #include "Common/TcpConnection.h"
 
-namespace nettest {
+namespace loopback {
 
 constexpr std::chrono::seconds kWaitLimit{5};
 
@@ -119,4 +121,44 @@ inline TcpPair connectPair(boost::asio::io_service& io, boost::asio::io_service&
     return pair;
 }
 
-}  // namespace nettest
+// Reads until size bytes have come or the limit passes; returns what came.
+inline std::string readBytes(boost::asio::ip::tcp::socket& peer, std::size_t size) {
+    std::string received;
+    peer.non_blocking(true);
+    char chunk[4096];
+    waitUntil([&] {
+        boost::system::error_code error;
+        const std::size_t want = std::min(sizeof chunk, size - received.size());
+        const std::size_t got = peer.read_some(boost::asio::buffer(chunk, want), error);
+        if (!error) {
+            received.append(chunk, got);
+        }
+        return received.size() >= size || (error && error != boost::asio::error::would_block);
+    });
+    return received;
+}
+
+// The next datagram, or nothing when none comes within the limit.
+inline std::optional<std::string> receiveDatagram(boost::asio::ip::udp::socket& peer) {
+    std::optional<std::string> datagram;
+    peer.non_blocking(true);
+    char buffer[65536];
+    waitUntil([&] {
+        boost::system::error_code error;
+        boost::asio::ip::udp::endpoint from;
+        const std::size_t got = peer.receive_from(boost::asio::buffer(buffer), from, 0, error);
+        if (!error) {
+            datagram = std::string(buffer, got);
+        }
+        return datagram.has_value();
+    });
+    return datagram;
+}
+
+// True when a datagram is already waiting.
+inline bool datagramWaiting(boost::asio::ip::udp::socket& peer) {
+    boost::system::error_code error;
+    return peer.available(error) > 0;
+}
+
+}  // namespace loopback
