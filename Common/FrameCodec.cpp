@@ -106,7 +106,13 @@ std::vector<NetworkEventPtr> splitFrames(const std::uint8_t* data, std::size_t s
         }
         offset += n;
     }
-    leftover.assign(work, offset, std::string::npos);
+    if (offset == 0) {
+        // Nothing was cut: hand the bytes back without copying them, so a frame arriving a
+        // byte at a time costs linear, not quadratic, time.
+        leftover.swap(work);
+    } else {
+        leftover.assign(work, offset, std::string::npos);
+    }
     return events;
 }
 

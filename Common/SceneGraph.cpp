@@ -4,6 +4,14 @@
 
 namespace {
 
+template <typename Map, typename Key>
+void eraseIfFiled(Map& map, const Key& key, Transform* object) {
+    const auto entry = map.find(key);
+    if (entry != map.end() && entry->second == object) {
+        map.erase(entry);
+    }
+}
+
 template <typename Container>
 void eraseFirst(Container& items, Transform* object) {
     const auto it = std::find(items.begin(), items.end(), object);
@@ -109,10 +117,12 @@ void SceneGraph::flushRemovals() {
         if (ObjectList* group = getObjectsOfType(object->objectType)) {
             eraseFirst(*group, object);
         }
-        // The keys are asked for again now, so they must not have changed since filing.
-        connectionMap.erase(object->getConnectionKey());
-        keyMap.erase(object->getKey());
-        idMap.erase(object->id);
+        // The keys are asked for again now, so they must not have changed since filing. An
+        // entry that a later object took over under the same key (a reused qport, a reused id)
+        // stays: it names a live object.
+        eraseIfFiled(connectionMap, object->getConnectionKey(), object);
+        eraseIfFiled(keyMap, object->getKey(), object);
+        eraseIfFiled(idMap, object->id, object);
         object->deleteChildren();
         delete object;
     }

@@ -290,10 +290,9 @@ TEST_F(SceneGraphTest, OnlyPlayersAreFiledByKeyAndConnection) {
 TEST_F(SceneGraphTest, KeysAreAskedForAgainAtFlushTime) {
     auto* player = new Probe("player", 1, 0, 77, fakeConnection(0x77));
     graph->add(player);
-    // A second entry under the keys the player will report when flushed.
-    Transform marker(std::uint64_t{99});
-    graph->keyMap[88] = &marker;
-    graph->connectionMap[fakeConnection(0x88)] = &marker;
+    // The player also under the keys it will report when flushed.
+    graph->keyMap[88] = player;
+    graph->connectionMap[fakeConnection(0x88)] = player;
 
     player->key = 88;
     player->connection = fakeConnection(0x88);
@@ -308,16 +307,35 @@ TEST_F(SceneGraphTest, KeysAreAskedForAgainAtFlushTime) {
     graph->connectionMap.clear();
 }
 
-TEST_F(SceneGraphTest, SameIdFiledTwiceKeepsTheLaterAndEitherFlushErasesIt) {
+TEST_F(SceneGraphTest, SameIdFiledTwiceKeepsTheLaterUntilTheLaterGoes) {
     auto* early = new Probe("early", 5, 1);
     auto* late = new Probe("late", 5, 1);
     graph->add(early);
     graph->add(late);
     EXPECT_EQ(graph->find(5), late);
+    // Flushing the earlier one must not take the later one's entry with it.
     graph->remove(early);
     graph->flushRemovals();
-    EXPECT_EQ(graph->find(5), nullptr);
+    EXPECT_EQ(graph->find(5), late);
     EXPECT_EQ(graph->children, std::list<Transform*>{late});
+    graph->remove(late);
+    graph->flushRemovals();
+    EXPECT_EQ(graph->find(5), nullptr);
+}
+
+TEST_F(SceneGraphTest, PlayerKeyReusedByALaterPlayerSurvivesTheEarlierOnesRemoval) {
+    // After the qport counter wraps, two players can share a key; the one still playing must
+    // stay reachable by its datagrams when the other leaves.
+    auto* early = new Probe("early", 1, 0, 77, fakeConnection(0x10));
+    auto* late = new Probe("late", 2, 0, 77, fakeConnection(0x20));
+    graph->add(early);
+    graph->add(late);
+    graph->remove(early);
+    graph->flushRemovals();
+    ASSERT_EQ(graph->keyMap.count(77), 1u);
+    EXPECT_EQ(graph->keyMap[77], late);
+    EXPECT_EQ(graph->connectionMap.count(fakeConnection(0x10)), 0u);
+    EXPECT_EQ(graph->connectionMap[fakeConnection(0x20)], late);
 }
 
 TEST_F(SceneGraphTest, ResetDeletesEverythingAndForgetsGroups) {
