@@ -38,6 +38,10 @@ ctest_status=0
 "${xvfb[@]}" ctest --test-dir build --output-on-failure -j "$(nproc)" --timeout 300 ||
   ctest_status=$?
 
+# The soak's sanitizer build shares build-asan/ with the sanitizer tests: one build at a time.
+if [ $slow = 1 ]; then
+  while [ ! -e build-asan/soak-build-done ] && kill -0 "$soak_pid" 2>/dev/null; do sleep 1; done
+fi
 sanitizer_status=0
 "${xvfb[@]}" bash scripts/test-sanitizers.sh || sanitizer_status=$?
 

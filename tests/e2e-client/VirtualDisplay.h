@@ -5,9 +5,11 @@
 #include <memory>
 #include <string>
 
-#include "tests/e2e-client/ChildProcess.h"
+#include "tools/testkit/ChildProcess.h"
 
 namespace e2eclient {
+
+using Milliseconds = ChildProcess::Milliseconds;
 
 class VirtualDisplay {
 public:

@@ -16,12 +16,12 @@
 #include <thread>
 #include <vector>
 
-#include "tests/e2e-client/ChildProcess.h"
 #include "tests/e2e-client/GameRelay.h"
 #include "tests/e2e-client/Screenshot.h"
 #include "tests/e2e-client/VirtualDisplay.h"
 #include "tools/scripted-client/IoThread.h"
 #include "tools/scripted-client/ScriptedClient.h"
+#include "tools/testkit/ChildProcess.h"
 
 namespace e2eclient {
 namespace {

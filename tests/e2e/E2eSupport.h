@@ -13,23 +13,36 @@
 #include <thread>
 #include <vector>
 
-#include "tests/e2e/ServerProcess.h"
 #include "tools/scripted-client/IoThread.h"
 #include "tools/scripted-client/ScriptedClient.h"
+#include "tools/testkit/ChildProcess.h"
+#include "tools/testkit/ServerProcess.h"
 
 namespace e2e {
 
 using scripted::ReceivedMessage;
 using scripted::ScriptedClient;
 using scripted::Transport;
+using Milliseconds = std::chrono::milliseconds;
 
 constexpr Milliseconds kWait{5000};
+constexpr Milliseconds kStartLimit{10000};
 constexpr std::uint32_t kForward = 0x1;
 constexpr std::uint32_t kFire = 0x40000000;
 
 // Object id of the n-th object (counter value) of server 1.
 constexpr std::uint64_t objectId(std::uint32_t serverId, std::uint32_t counter) {
     return (static_cast<std::uint64_t>(serverId) << 32) | counter;
+}
+
+// One of our programs as these tests run it: with its console on a pipe.
+inline ChildProcess::Options programOptions(std::string program,
+                                            std::vector<std::string> args = {}) {
+    ChildProcess::Options options;
+    options.program = std::move(program);
+    options.args = std::move(args);
+    options.pipeInput = true;
+    return options;
 }
 
 inline std::vector<ReceivedMessage> select(const std::vector<ReceivedMessage>& all,
@@ -110,9 +123,14 @@ protected:
         }
     }
 
-    // Starts the server with these arguments (besides --port); the test stops on failure.
-    void startServer(std::vector<std::string> args, ServerProcess::Options options = {}) {
-        server_ = ServerProcess::startOnFreePort(std::move(args), port_, std::move(options));
+    // Starts the server with these arguments (besides --port) and the other settings of
+    // options; the test stops on failure.
+    void startServer(std::vector<std::string> args,
+                     ChildProcess::Options options = programOptions(MORVIK_SERVER_BINARY)) {
+        options.args = std::move(args);
+        std::uint16_t port = 0;
+        server_ = startServerOnFreePort(std::move(options), port, kStartLimit);
+        port_ = port;
         ASSERT_NE(server_, nullptr) << "the server did not start";
     }
 
@@ -142,7 +160,7 @@ protected:
 
     IoThread io_;  // declared first: outlives the clients
     std::vector<ScriptedClient::Ptr> clients_;
-    std::unique_ptr<ServerProcess> server_;
+    std::unique_ptr<ChildProcess> server_;
     int port_ = 0;
 };
 

@@ -34,9 +34,7 @@ struct Outcome {
     std::string output;
 };
 Outcome runToEnd(const std::vector<std::string>& args) {
-    ServerProcess::Options options;
-    options.args = args;
-    ServerProcess server(options);
+    ChildProcess server(programOptions(MORVIK_SERVER_BINARY, args));
     Outcome run;
     run.code = server.waitForExit(kExitLimit);
     // The readers have the last bytes once the pipe is closed; give them a moment.

@@ -23,8 +23,8 @@ protected:
 };
 
 TEST_F(ConsoleTest, LinesQueuedBeforeTheFirstTickAreAnsweredNewestFirst) {
-    ServerProcess::Options options;
-    options.stdinText = "players\nscore\nnonsense\n";
+    ChildProcess::Options options = programOptions(MORVIK_SERVER_BINARY);
+    options.initialInput = "players\nscore\nnonsense\n";
     startServer({"--spawnType", "2"}, options);
     ASSERT_TRUE(server_->waitForLineCount(4, kWait));
     const std::vector<std::string> lines = server_->lines();

@@ -96,7 +96,7 @@ TEST_F(RobustnessTest, AcceptingPausesWhenOutOfDescriptorsAndResumes) {
 #ifdef MORVIK_SERVER_HAS_UBSAN
     GTEST_SKIP() << "the undefined-behaviour checks of this server build need spare descriptors";
 #endif
-    ServerProcess::Options options;
+    ChildProcess::Options options = programOptions(MORVIK_SERVER_BINARY);
     options.maxOpenFiles = 64;
     startServer({"--spawnType", "2"}, options);
 

@@ -12,10 +12,9 @@ class ScriptedClientToolTest : public ServerTest {};
 
 TEST_F(ScriptedClientToolTest, JoinsSteersAndPrintsEveryMessage) {
     startServer({"--spawnType", "2"});
-    ServerOptions options;
-    options.program = MORVIK_SCRIPTED_CLIENT_BINARY;
-    options.args = {"--port", std::to_string(port_), "--seconds", "1.5", "--boosters", "1"};
-    ServerProcess tool(options);
+    ChildProcess tool(
+        programOptions(MORVIK_SCRIPTED_CLIENT_BINARY,
+                       {"--port", std::to_string(port_), "--seconds", "1.5", "--boosters", "1"}));
     EXPECT_EQ(tool.waitForExit(kWait), 0);
     tool.waitForLine("udp ObjectUpdate", Milliseconds(1000));
 
@@ -55,10 +54,8 @@ TEST_F(ScriptedClientToolTest, JoinsSteersAndPrintsEveryMessage) {
 }
 
 TEST_F(ScriptedClientToolTest, NoServerMeansExitCodeOne) {
-    ServerOptions options;
-    options.program = MORVIK_SCRIPTED_CLIENT_BINARY;
-    options.args = {"--port", std::to_string(freeGamePort()), "--seconds", "0"};
-    ServerProcess tool(options);
+    ChildProcess tool(programOptions(MORVIK_SCRIPTED_CLIENT_BINARY,
+                                     {"--port", std::to_string(freeGamePort()), "--seconds", "0"}));
     EXPECT_EQ(tool.waitForExit(kWait), 1);
 }
 

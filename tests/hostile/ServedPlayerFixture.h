@@ -13,9 +13,9 @@
 
 // The send rule sends every player's state at least once a second (the first tick after 1 s
 // without a send, so every 31 ticks at 30 Hz: 1.03 s). A served player therefore never waits
-// much longer than that for an update of its own ship; half a second on top covers scheduling
-// on a busy test machine.
-constexpr double kMaxOwnUpdateGapSeconds = 1.5;
+// much longer than that for an update of its own ship. The bound allows one missed send, for
+// scheduling on a test machine busy with other tests; a tick held up for longer fails it.
+constexpr double kMaxOwnUpdateGapSeconds = 2.1;
 
 // Longest wait between two updates of the own ship within [from, to] (seconds since the
 // probe started), counting the edges of the window as updates.

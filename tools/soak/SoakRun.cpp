@@ -24,8 +24,9 @@ namespace po = boost::program_options;
 
 namespace {
 
-// As in the hostile tests: the send rule updates every ship at least every 1.03 s.
-constexpr double kMaxOwnUpdateGapSeconds = 1.5;
+// As in the hostile tests: the send rule updates every ship at least every 1.03 s; the bound
+// allows one missed send for a busy machine.
+constexpr double kMaxOwnUpdateGapSeconds = 2.1;
 
 struct Settings {
     std::string server;

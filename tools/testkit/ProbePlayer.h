@@ -40,7 +40,8 @@ public:
         bool destroyed = false;
         bool destroyedOverTcp = false;
         std::uint64_t updates = 0;
-        std::vector<Sample> recent;  // the newest ObjectUpdates, oldest first, at most 64
+        // The newest ObjectUpdates (at most 64) in the order they came: a bad link reorders.
+        std::vector<Sample> recent;
     };
 
     struct View {

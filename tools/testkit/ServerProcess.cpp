@@ -2,24 +2,16 @@
 
 #include <arpa/inet.h>
 #include <dirent.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <chrono>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <thread>
-
-extern char** environ;
 
 std::int64_t monotonicMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -75,159 +67,111 @@ std::uint16_t freeGamePort() {
     return 0;
 }
 
+std::unique_ptr<ChildProcess> startServerOnFreePort(ChildProcess::Options options,
+                                                    std::uint16_t& port,
+                                                    std::chrono::milliseconds timeout,
+                                                    std::string* error) {
+    std::string reason = "no port could be bound";
+    const auto outcome = [](const ChildProcess& server) {
+        for (const std::string& line : server.lines()) {
+            if (line.find("Listening on udp:") != std::string::npos) {
+                return 1;
+            }
+            if (line.find("Could not start PacketHandler") != std::string::npos) {
+                return -1;
+            }
+        }
+        return 0;
+    };
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        port = freeGamePort();
+        if (port == 0) {
+            reason = "no free port";
+            break;
+        }
+        ChildProcess::Options launch = options;
+        launch.args = {"--port", std::to_string(port)};
+        launch.args.insert(launch.args.end(), options.args.begin(), options.args.end());
+        auto server = std::make_unique<ChildProcess>(launch);
+        if (!server->started()) {
+            reason = "cannot start " + options.program;
+            break;
+        }
+        const auto end = std::chrono::steady_clock::now() + timeout;
+        while (outcome(*server) == 0 && server->running() &&
+               std::chrono::steady_clock::now() < end) {
+            server->waitForLineCount(server->lines().size() + 1, std::chrono::milliseconds(50));
+        }
+        const int result = outcome(*server);
+        if (result > 0) {
+            return server;
+        }
+        server->stop(SIGKILL);
+        if (result == 0) {
+            reason = "the server did not start; its output:\n" + server->output() +
+                     server->errorOutput();
+            break;
+        }
+        // Another process took the port between our probe and the server's bind.
+    }
+    if (error != nullptr) {
+        *error = reason;
+    }
+    return nullptr;
+}
+
 ServerProcess::ServerProcess(Options options) : options_(std::move(options)) {}
 
 ServerProcess::~ServerProcess() {
     stop();
-    if (!logPath_.empty()) {
-        std::remove(logPath_.c_str());
-    }
 }
 
 bool ServerProcess::start() {
-    for (int attempt = 0; attempt < 5; ++attempt) {
-        port_ = freeGamePort();
-        if (port_ == 0) {
-            error_ = "no free port";
-            return false;
-        }
-        if (!launch()) {
-            return false;
-        }
-        const std::int64_t end = monotonicMs() + options_.startTimeoutMs;
-        while (monotonicMs() < end) {
-            if (countInLog("Listening on udp:") > 0) {
-                return true;
-            }
-            if (!running()) {
-                break;
-            }
-            sleepForMs(10);
-        }
-        const bool portTaken = countInLog("Could not start PacketHandler") > 0;
-        stop();
-        if (!portTaken) {
-            error_ = "the server did not start; its output:\n" + log();
-            return false;
-        }
-    }
-    error_ = "no port could be bound";
-    return false;
+    ChildProcess::Options options;
+    options.program = options_.binary;
+    options.args = options_.extraArgs;
+    options.env = options_.extraEnv;
+    options.maxOpenFiles = options_.openFilesLimit;
+    options.pipeInput = true;
+    options.mergeErrorIntoOutput = true;
+    process_ = startServerOnFreePort(options, port_,
+                                     std::chrono::milliseconds(options_.startTimeoutMs), &error_);
+    return process_ != nullptr;
 }
 
-bool ServerProcess::launch() {
-    if (logPath_.empty()) {
-        char path[] = "/tmp/morvik-server-XXXXXX";
-        const int fd = mkstemp(path);
-        if (fd < 0) {
-            error_ = "cannot create a log file";
-            return false;
-        }
-        close(fd);
-        logPath_ = path;
-    }
-    int console[2];
-    if (pipe2(console, O_CLOEXEC) != 0) {
-        error_ = "cannot create the console pipe";
-        return false;
-    }
-    const int logFd = open(logPath_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-
-    // Everything the child needs is built before fork: after it only exec-safe calls run.
-    std::vector<std::string> args = {options_.binary, "--port", std::to_string(port_)};
-    args.insert(args.end(), options_.extraArgs.begin(), options_.extraArgs.end());
-    std::vector<char*> argv;
-    for (std::string& arg : args) {
-        argv.push_back(arg.data());
-    }
-    argv.push_back(nullptr);
-    std::vector<std::string> env(options_.extraEnv);
-    for (char** entry = environ; *entry; ++entry) {
-        env.emplace_back(*entry);
-    }
-    std::vector<char*> envp;
-    for (std::string& entry : env) {
-        envp.push_back(entry.data());
-    }
-    envp.push_back(nullptr);
-    const rlimit limit{options_.openFilesLimit, options_.openFilesLimit};
-
-    pid_ = fork();
-    if (pid_ == 0) {
-        dup2(console[0], 0);
-        dup2(logFd, 1);
-        dup2(logFd, 2);
-        if (options_.openFilesLimit > 0) {
-            setrlimit(RLIMIT_NOFILE, &limit);
-        }
-        execve(argv[0], argv.data(), envp.data());
-        _exit(127);
-    }
-    close(console[0]);
-    close(logFd);
-    consoleFd_ = console[1];
-    status_ = -1;
-    if (pid_ < 0) {
-        error_ = std::string("fork failed: ") + std::strerror(errno);
-        return false;
-    }
-    return true;
+pid_t ServerProcess::pid() const {
+    return process_ && !process_->reaped() ? process_->pid() : -1;
 }
 
 bool ServerProcess::running() {
-    if (pid_ <= 0) {
-        return false;
-    }
-    int status = 0;
-    const pid_t done = waitpid(pid_, &status, WNOHANG);
-    if (done == pid_) {
-        status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        pid_ = -1;
-        if (consoleFd_ >= 0) {
-            close(consoleFd_);
-            consoleFd_ = -1;
-        }
-        return false;
-    }
-    return true;
+    return process_ && process_->running();
 }
 
 int ServerProcess::exitStatus() {
-    running();
-    return pid_ > 0 ? -1 : status_;
+    return process_ ? process_->waitForExit(std::chrono::milliseconds(0)).value_or(-1) : -1;
 }
 
 bool ServerProcess::waitExit(int timeoutMs) {
-    return waitUntil([this] { return !running(); }, timeoutMs);
+    return !process_ || process_->waitForExit(std::chrono::milliseconds(timeoutMs)).has_value();
 }
 
 int ServerProcess::stop(int signal, int timeoutMs) {
-    if (running()) {
-        kill(pid_, signal);
-        if (!waitExit(timeoutMs)) {
-            kill(pid_, SIGKILL);
-            waitExit(5000);
-        }
-    }
-    return status_;
+    return process_ ? process_->stop(signal, std::chrono::milliseconds(timeoutMs)).value_or(-1)
+                    : -1;
 }
 
 void ServerProcess::sendConsoleLine(const std::string& line) {
-    if (consoleFd_ >= 0) {
-        const std::string text = line + "\n";
-        (void)!write(consoleFd_, text.data(), text.size());
+    if (process_ && !process_->reaped()) {
+        process_->writeInput(line + "\n");
     }
 }
 
 std::string ServerProcess::log() const {
-    std::ifstream in(logPath_);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return process_ ? process_->output() : std::string();
 }
 
 int ServerProcess::countInLog(const std::string& text) const {
-    std::ifstream in(logPath_);
+    std::istringstream in(log());
     std::string line;
     int count = 0;
     while (std::getline(in, line)) {
@@ -239,10 +183,10 @@ int ServerProcess::countInLog(const std::string& text) const {
 }
 
 int ServerProcess::openDescriptors() const {
-    if (pid_ <= 0) {
+    if (pid() <= 0) {
         return -1;
     }
-    const std::string path = "/proc/" + std::to_string(pid_) + "/fd";
+    const std::string path = "/proc/" + std::to_string(pid()) + "/fd";
     DIR* dir = opendir(path.c_str());
     if (!dir) {
         return -1;
@@ -258,7 +202,7 @@ int ServerProcess::openDescriptors() const {
 }
 
 double ServerProcess::cpuSeconds() const {
-    std::ifstream in("/proc/" + std::to_string(pid_) + "/stat");
+    std::ifstream in("/proc/" + std::to_string(pid()) + "/stat");
     std::string text;
     std::getline(in, text);
     // The command name may hold spaces; the fields after it are plain numbers.
@@ -281,7 +225,7 @@ double ServerProcess::cpuSeconds() const {
 }
 
 std::int64_t ServerProcess::residentBytes() const {
-    std::ifstream in("/proc/" + std::to_string(pid_) + "/statm");
+    std::ifstream in("/proc/" + std::to_string(pid()) + "/statm");
     long long size = 0, resident = 0;
     if (!(in >> size >> resident)) {
         return -1;

@@ -2,13 +2,17 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "tools/testkit/ChildProcess.h"
+
 // The real server program, started on a free port for one test and stopped by it.
-// Its console gets a pipe that stays open (so the console thread just waits), and its output
-// goes to a log file the test can read.
+// Its console gets a pipe that stays open (so the console thread just waits), and its standard
+// output and error are collected together as its log.
 class ServerProcess {
 public:
     struct Options {
@@ -30,7 +34,8 @@ public:
     bool start();
 
     std::uint16_t port() const { return port_; }
-    pid_t pid() const { return pid_; }
+    // The process while it runs; -1 once it has ended.
+    pid_t pid() const;
     const std::string& error() const { return error_; }
 
     // Still running (reaps it when it has ended).
@@ -53,16 +58,19 @@ public:
     std::int64_t residentBytes() const;
 
 private:
-    bool launch();
-
     Options options_;
     std::uint16_t port_ = 0;
-    pid_t pid_ = -1;
-    int status_ = -1;
-    int consoleFd_ = -1;
-    std::string logPath_;
+    std::unique_ptr<ChildProcess> process_;
     std::string error_;
 };
+
+// Starts the server program of options on a free port ("--port N" put before options.args)
+// and waits for its listening line; retried on another port when the chosen one was taken
+// meanwhile. Null, with the reason in *error, when it would not start.
+std::unique_ptr<ChildProcess> startServerOnFreePort(ChildProcess::Options options,
+                                                    std::uint16_t& port,
+                                                    std::chrono::milliseconds timeout,
+                                                    std::string* error = nullptr);
 
 // A port that is free for both TCP and UDP at the time of asking (the server binds all
 // addresses, so the check does too).
