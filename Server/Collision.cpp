@@ -161,7 +161,12 @@ void collideGroups(SceneGraph::ObjectList* a, SceneGraph::ObjectList* b) {
         return changed;
     };
     takeCentres();
-    grid.build(others);
+    // Filing costs a sort of b; for a handful of objects in a (the carriers) plain offering
+    // of everything is cheaper.
+    const bool useGrid = a->size() >= 16;
+    if (useGrid) {
+        grid.build(others);
+    }
     const auto count = static_cast<std::uint32_t>(others.size());
 
     for (std::size_t i = 0; i < a->size(); ++i) {
@@ -171,6 +176,13 @@ void collideGroups(SceneGraph::ObjectList* a, SceneGraph::ObjectList* b) {
         }
         const auto offer = [&](std::uint32_t after) {
             const bool sphere = first->shapeKind == 1 && first->sphere != nullptr;
+            if (!useGrid) {
+                near.clear();
+                for (std::uint32_t j = after; j < count; ++j) {
+                    near.push_back(j);
+                }
+                return;
+            }
             grid.near(sphere, sphere ? *first->sphere->centre : first->position,
                       sphere ? first->sphere->radius : 0.0f, after, count, near);
         };
@@ -197,7 +209,7 @@ void collideGroups(SceneGraph::ObjectList* a, SceneGraph::ObjectList* b) {
             }
             first->onCollision(other.object);
             other.object->onCollision(first);
-            if (takeCentres()) {
+            if (takeCentres() && useGrid) {
                 grid.build(others);
             }
             offer(j + 1);
