@@ -18,9 +18,10 @@ namespace gametest {
 inline void openWindow() {
     static bool open = false;
     if (!open) {
-        // Now and then a connection to the X server fails on a busy machine; a few tries
-        // here keep that from ending the test inside Window::init.
-        for (int attempt = 0; attempt < 5 && SDL_InitSubSystem(SDL_INIT_VIDEO) != 0; ++attempt) {
+        // Now and then a connection to the X server fails on a busy machine, at times for a
+        // second or more; trying for up to 10 s here keeps that from ending the test inside
+        // Window::init.
+        for (int attempt = 0; attempt < 100 && SDL_InitSubSystem(SDL_INIT_VIDEO) != 0; ++attempt) {
             SDL_Delay(100);
         }
         window.init();
