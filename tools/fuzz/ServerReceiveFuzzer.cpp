@@ -26,6 +26,7 @@
 #include "Server/PacketHandler.h"
 #include "Server/ServerTick.h"
 #include "Server/World.h"
+#include "tools/fuzz/FuzzHarness.h"
 #include "tools/fuzz/FuzzRecords.h"
 
 namespace {
@@ -42,33 +43,9 @@ int datagramSocket = -1;  // the fuzzer's client UDP socket; players steered fro
                           // their datagrams here
 std::array<int, kPlayers> connections;
 
-void die(const char* what) {
-    std::perror(what);
-    std::abort();
-}
-
-// libFuzzer's watchdog alarm would interrupt a blocking connect or accept half way.
-class AlarmBlocked {
-public:
-    AlarmBlocked() {
-        sigset_t alarm;
-        sigemptyset(&alarm);
-        sigaddset(&alarm, SIGALRM);
-        pthread_sigmask(SIG_BLOCK, &alarm, &previous_);
-    }
-    ~AlarmBlocked() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
-
-private:
-    sigset_t previous_;
-};
-
-sockaddr_in loopback(std::uint16_t port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return address;
-}
+using fuzzharness::AlarmBlocked;
+using fuzzharness::die;
+using fuzzharness::loopback;
 
 // Runs the network side until pred holds (bounded: loopback delivers at once).
 template <typename Pred>

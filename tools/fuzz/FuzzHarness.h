@@ -1,0 +1,47 @@
+#pragma once
+// What the two receive-path fuzzers share: they drive real loopback sockets from inside
+// libFuzzer's process.
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <pthread.h>
+#include <signal.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+namespace fuzzharness {
+
+// A harness whose sockets fail cannot go on; the fuzzer reports the abort.
+[[noreturn]] inline void die(const char* what) {
+    std::perror(what);
+    std::abort();
+}
+
+// libFuzzer's watchdog alarm would interrupt a blocking connect or accept half way.
+class AlarmBlocked {
+public:
+    AlarmBlocked() {
+        sigset_t alarm;
+        sigemptyset(&alarm);
+        sigaddset(&alarm, SIGALRM);
+        pthread_sigmask(SIG_BLOCK, &alarm, &previous_);
+    }
+    ~AlarmBlocked() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+    AlarmBlocked(const AlarmBlocked&) = delete;
+    AlarmBlocked& operator=(const AlarmBlocked&) = delete;
+
+private:
+    sigset_t previous_;
+};
+
+inline sockaddr_in loopback(std::uint16_t port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return address;
+}
+
+}  // namespace fuzzharness
