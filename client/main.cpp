@@ -1,6 +1,5 @@
 // The client program: options, connection, window, scene, and the 60 Hz frame.
 #include <GL/gl.h>
-#include <GL/glu.h>
 #include <SDL/SDL.h>
 
 #include <boost/program_options.hpp>
@@ -12,6 +11,7 @@
 #include "Common/SceneGraph.h"
 #include "Common/TaskScheduler.h"
 #include "client/FrameClock.h"
+#include "client/HudPass.h"
 #include "client/MVEntryPoint.h"
 #include "client/NetworkManager.h"
 #include "client/Render.h"
@@ -51,24 +51,7 @@ void frame() {
     render(scene);
     glPopMatrix();
 
-    // HUD: pixels, origin top-left, y down.
-    glMatrixMode(GL_PROJECTION);
-    glPushMatrix();
-    glLoadIdentity();
-    gluOrtho2D(0.0, static_cast<double>(window.video.width), 0.0,
-               static_cast<double>(window.video.height));
-    glScalef(1, -1, 1);
-    glTranslatef(0, static_cast<float>(-window.video.height), 0);
-    glMatrixMode(GL_MODELVIEW);
-    glPushAttrib(GL_ENABLE_BIT);
-    glDisable(GL_LIGHTING);
-    glEnable(GL_BLEND);
-    glColor4f(1, 0, 0, 1);
-    controller->drawHud();
-    glPopAttrib();
-    glMatrixMode(GL_PROJECTION);
-    glPopMatrix();
-    glMatrixMode(GL_MODELVIEW);
+    drawHudPass(controller);
 
     SDL_GL_SwapBuffers();
 }

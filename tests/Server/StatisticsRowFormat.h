@@ -1,7 +1,10 @@
 #pragma once
 // The statistics file's layout as the tests read it back.
 
+#include <gtest/gtest.h>
+
 #include <cctype>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -55,6 +58,21 @@ inline std::vector<long long> rowFields(const std::string& row) {
         fields.push_back(std::stoll(row.substr(column * (kWidth + 1), kWidth)));
     }
     return fields;
+}
+
+// The numbers of a row, which must have the fixed layout.
+inline std::vector<long long> rowOf(const std::string& row) {
+    EXPECT_TRUE(isRow(row)) << "'" << row << "'";
+    return rowFields(row);
+}
+
+inline std::vector<std::string> readLines(const std::string& path) {
+    std::ifstream in(path);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
 }
 
 }  // namespace statsfile

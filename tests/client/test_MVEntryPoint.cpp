@@ -1,7 +1,6 @@
 #include "client/MVEntryPoint.h"
 
 #include <GL/gl.h>
-#include <GL/glu.h>
 #include <gtest/gtest.h>
 
 #include <boost/asio/io_context.hpp>
@@ -16,6 +15,7 @@
 #include "Common/Protobuf/Object.pb.h"
 #include "Common/SceneGraph.h"
 #include "GameTestSupport.h"
+#include "client/HudPass.h"
 #include "client/Player.h"
 #include "client/ResourceManager.h"
 #include "client/Sender.h"
@@ -326,23 +326,9 @@ void drawHudOverBlack(MVEntryPoint* controller) {
     ResourceManager::getInstance()->preloadTexture("skybox.png");  // as set-up leaves GL
     glClearColor(0, 0, 0, 1);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    glMatrixMode(GL_PROJECTION);
-    glPushMatrix();
-    glLoadIdentity();
-    gluOrtho2D(0.0, 800.0, 0.0, 600.0);
-    glScalef(1, -1, 1);
-    glTranslatef(0, -600, 0);
     glMatrixMode(GL_MODELVIEW);
     glLoadIdentity();
-    glPushAttrib(GL_ENABLE_BIT);
-    glDisable(GL_LIGHTING);
-    glEnable(GL_BLEND);
-    glColor4f(1, 0, 0, 1);
-    controller->drawHud();
-    glPopAttrib();
-    glMatrixMode(GL_PROJECTION);
-    glPopMatrix();
-    glMatrixMode(GL_MODELVIEW);
+    drawHudPass(controller);
 }
 
 struct Tally {

@@ -11,20 +11,8 @@
 namespace e2e {
 namespace {
 
-// The numbers of a row, which must have the fixed layout.
-std::vector<long long> rowOf(const std::string& row) {
-    EXPECT_TRUE(statsfile::isRow(row)) << "'" << row << "'";
-    return statsfile::rowFields(row);
-}
-
-std::vector<std::string> readLines(const std::string& path) {
-    std::ifstream in(path);
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(line);
-    }
-    return lines;
-}
+using statsfile::readLines;
+using statsfile::rowOf;
 
 bool waitForRows(const std::string& path, std::size_t lines) {
     const auto deadline = std::chrono::steady_clock::now() + Milliseconds(10000);
