@@ -75,6 +75,56 @@ TEST(FrameCodec, AppendFrameWritesLittleEndianLengthTypeAndBody) {
     EXPECT_EQ(out.substr(9), body);
 }
 
+// The type bytes are the wire's numbers, written out here rather than taken from the enum
+// that both programs share.
+TEST(FrameCodec, TypeBytesAreTheWireNumbers) {
+    Morvik::ObjectInfo info;
+    info.set_id(1);
+    info.set_objecttype(0);
+    info.set_timestamp(2);
+    info.mutable_position()->set_x(0.0f);
+    info.mutable_position()->set_y(0.0f);
+    info.mutable_position()->set_z(0.0f);
+    info.mutable_orientation()->set_x(0.0f);
+    info.mutable_orientation()->set_y(0.0f);
+    info.mutable_orientation()->set_z(0.0f);
+    info.mutable_orientation()->set_w(1.0f);
+    Morvik::ObjectUpdate update;
+    update.set_id(1);
+    update.set_timestamp(2);
+    Morvik::ObjectDestroy destroy;
+    destroy.set_id(1);
+    Morvik::ClientUpdate clientUpdate;
+    *clientUpdate.mutable_orientation() = info.orientation();
+    clientUpdate.set_boosterson(0);
+    Morvik::Welcome welcome;
+    welcome.set_id(1);
+    welcome.set_qport(1);
+    welcome.mutable_playerdata()->set_health(100.0f);
+
+    const struct {
+        std::uint8_t byte;
+        MessageType type;
+        const google::protobuf::Message& message;
+    } cases[] = {{1, MessageType::ObjectInfo, info},
+                 {2, MessageType::ObjectUpdate, update},
+                 {3, MessageType::ObjectDestroy, destroy},
+                 {4, MessageType::ClientUpdate, clientUpdate},
+                 {5, MessageType::Welcome, welcome}};
+    for (const auto& c : cases) {
+        const std::string name = c.message.GetDescriptor()->name();
+        std::string written;
+        appendFrame(written, c.type, c.message);
+        EXPECT_EQ(static_cast<std::uint8_t>(written.at(2)), c.byte) << name;
+
+        std::string leftover;
+        const Split result = split(rawFrame(c.byte, c.message.SerializeAsString()), leftover);
+        ASSERT_EQ(result.events.size(), 1u) << name;
+        EXPECT_EQ(result.events[0]->type, c.byte) << name;
+        EXPECT_EQ(result.events[0]->message->GetDescriptor()->name(), name);
+    }
+}
+
 TEST(FrameCodec, AppendFrameHandlesTheLargestLengthAndRefusesLarger) {
     // Body sizes 65534 (N = 65535, the largest) and 65535 (N would wrap to 0).
     for (const std::size_t wanted : {std::size_t{65534}, std::size_t{65535}}) {
