@@ -33,12 +33,12 @@ fi
 export LIBGL_ALWAYS_SOFTWARE=1
 xvfb=(xvfb-run -a -n "$((1000 + RANDOM % 30000))" -s "-screen 0 1024x768x24")
 
-# A test that fails is run once more before it counts: on a shared machine a connection to
-# the X server now and then fails outright. A real fault fails both runs.
+# Every test runs once: a failure counts. Where a shared machine now and then refuses a
+# connection to the X server, the tests retry only that opening and say so.
 echo "== all tests"
 ctest_status=0
-"${xvfb[@]}" ctest --test-dir build --output-on-failure -j "$(nproc)" --timeout 300 \
-  --repeat until-pass:2 || ctest_status=$?
+"${xvfb[@]}" ctest --test-dir build --output-on-failure -j "$(nproc)" --timeout 300 ||
+  ctest_status=$?
 
 # The soak's sanitizer build shares build-asan/ with the sanitizer tests: one build at a time.
 if [ $slow = 1 ]; then

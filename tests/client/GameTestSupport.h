@@ -6,6 +6,7 @@
 #include <SDL/SDL.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <vector>
 
 #include "Common/TaskScheduler.h"
@@ -21,7 +22,9 @@ inline void openWindow() {
         // Now and then a connection to the X server fails on a busy machine, at times for a
         // second or more; trying for up to 10 s here keeps that from ending the test inside
         // Window::init.
-        for (int attempt = 0; attempt < 100 && SDL_InitSubSystem(SDL_INIT_VIDEO) != 0; ++attempt) {
+        for (int attempt = 1; attempt <= 100 && SDL_InitSubSystem(SDL_INIT_VIDEO) != 0; ++attempt) {
+            std::fprintf(stderr, "X display could not be opened (%s); try %d of 100 again\n",
+                         SDL_GetError(), attempt);
             SDL_Delay(100);
         }
         window.init();

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <random>
 
@@ -81,6 +82,8 @@ int runOnDisplay(const VirtualDisplay& display, const std::string& program,
                             error.find("xdo instance") == std::string::npos)) {
             break;
         }
+        std::fprintf(stderr, "%s could not open the X display; running it again\n",
+                     program.c_str());
     }
     return status;
 }
@@ -88,6 +91,9 @@ int runOnDisplay(const VirtualDisplay& display, const std::string& program,
 int requestWindowClose(const VirtualDisplay& display) {
     Display* x = nullptr;
     for (int attempt = 0; attempt < 5 && x == nullptr; ++attempt) {
+        if (attempt > 0) {
+            std::fprintf(stderr, "X display could not be opened; trying again\n");
+        }
         x = XOpenDisplay(display.name().c_str());
     }
     if (x == nullptr) {

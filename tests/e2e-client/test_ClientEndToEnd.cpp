@@ -8,6 +8,7 @@
 #include <boost/asio/ip/udp.hpp>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <iostream>
 #include <memory>
@@ -102,6 +103,7 @@ std::unique_ptr<ChildProcess> startClientWithWindow(const VirtualDisplay& displa
         if (client->errorOutput().find("Couldn't open X11 display") == std::string::npos) {
             return client;
         }
+        std::fprintf(stderr, "client could not open the X display; starting it again\n");
     }
     return client;
 }
