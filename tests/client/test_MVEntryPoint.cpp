@@ -253,6 +253,34 @@ TEST_F(MVEntryPointTest, UpdateCarriesTheOrientationOfThePreviousApply) {
     EXPECT_NEAR(updates[0].orientation().z(), 0, 1e-6);
 }
 
+// ---- long flights ----
+
+// The server takes an update's orientation only while its squared length stays within 0.8 to
+// 1.2; rounding in the camera's products must not carry it there, however long one turns.
+TEST_F(MVEntryPointTest, AnHourOfTurningKeepsTheOrientationAndAxesUnitLength) {
+    const float dt = 1.0f / 60;
+    Camera& camera = controller->camera;
+    for (int i = 0; i < 60 * 60 * 60; ++i) {
+        // What mouseLook makes of a pointer held 7 pixels right of and 3 below the centre, and
+        // update of 'e' held.
+        camera.yaw(7 * -0.005f);
+        camera.pitch(3 * -0.005f);
+        camera.roll(dt * 1.0f);
+        glLoadIdentity();
+        controller->applyCamera();
+    }
+    frame(0.05f);
+
+    const auto updates = wire.received();
+    ASSERT_EQ(updates.size(), 1u);
+    const Morvik::Orientation& sent = updates[0].orientation();
+    EXPECT_NEAR(
+        sent.w() * sent.w() + sent.x() * sent.x() + sent.y() * sent.y() + sent.z() * sent.z(), 1,
+        1e-5);
+    EXPECT_NEAR(camera.forward.length(), 1, 1e-5);
+    EXPECT_NEAR(camera.up.length(), 1, 1e-5);
+}
+
 // ---- quitting ----
 
 TEST_F(MVEntryPointTest, EscapeQuitsOnKeyDown) {
