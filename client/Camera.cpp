@@ -29,6 +29,11 @@ Vec3 Camera::apply() {
     forward = pendingRotation.rotate(forward);
     up = pendingRotation.rotate(up);
     orientation = pendingRotation * orientation;
+    // Rounding in these products adds up turn after turn; left alone, the orientation drifts
+    // far enough from unit length within hours that the server drops our updates.
+    orientation.normalize();
+    forward.normalize();
+    up.normalize();
     pendingRotation = Quaternion();
     const Vec3 centre = position + forward;
     gluLookAt(position.x, position.y, position.z, centre.x, centre.y, centre.z, up.x, up.y, up.z);

@@ -31,7 +31,10 @@ bool NetworkManager::connect(std::string host, std::string port, std::uint32_t u
 
         tcpSocket = TcpConnection::create(ioService);
         tcp::resolver resolver(ioService);
-        const tcp::resolver::results_type results = resolver.resolve(host, port);
+        // Only families this host has an address of: a name whose first answer is IPv6 must
+        // not be tried on a host that only has IPv4.
+        const tcp::resolver::results_type results =
+            resolver.resolve(host, port, tcp::resolver::address_configured);
         if (results.empty()) {
             throw boost::system::system_error(boost::asio::error::host_not_found, "resolve");
         }

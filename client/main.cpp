@@ -1,5 +1,4 @@
 // The client program: options, connection, window, scene, and the 60 Hz frame.
-#include <GL/gl.h>
 #include <SDL/SDL.h>
 
 #include <boost/program_options.hpp>
@@ -8,55 +7,13 @@
 #include <string>
 
 #include "Common/ConsoleLog.h"
-#include "Common/SceneGraph.h"
 #include "Common/TaskScheduler.h"
-#include "client/FrameClock.h"
-#include "client/HudPass.h"
+#include "client/Frame.h"
 #include "client/MVEntryPoint.h"
 #include "client/NetworkManager.h"
-#include "client/Render.h"
 #include "client/Window.h"
 
 namespace po = boost::program_options;
-
-namespace {
-
-// The chase camera sits 2 up and 5 behind the own ship, in the ship's frame.
-const Vec3 kChaseOffset(0.0f, 2.0f, -5.0f);
-
-void frame() {
-    window.pollEvents();
-    NetworkManager::getInstance()->processEvents();
-    const float dt = static_cast<float>(frameClock.tick());
-
-    MVEntryPoint* controller = MVEntryPoint::getInstance();
-    SceneGraph* scene = SceneGraph::getInstance();
-    controller->update(dt);
-    scene->updateAll(dt);
-
-    const std::uint64_t ownId = NetworkManager::getInstance()->getOwnObjectId();
-    controller->ownObjectId = ownId;
-    if (Transform* own = scene->find(ownId)) {
-        const Vec3 eye = own->position + own->orientation.rotate(kChaseOffset);
-        controller->setCameraPosition(eye.x, eye.y, eye.z);
-    }
-    scene->flushRemovals();
-
-    // World.
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    glLoadIdentity();
-    glPushMatrix();
-    const Vec3 eye = controller->applyCamera();
-    window.drawSkybox(eye);
-    render(scene);
-    glPopMatrix();
-
-    drawHudPass(controller);
-
-    SDL_GL_SwapBuffers();
-}
-
-}  // namespace
 
 int SDL_main(int argc, char** argv) {
     std::string host;

@@ -16,7 +16,7 @@ packages=(
   # tests: unit tests, the client under a virtual X server with software OpenGL,
   # real input through the X server, screenshots, fuzzing
   libgtest-dev xvfb xauth xdotool x11-apps imagemagick libgl1-mesa-dri mesa-utils
-  clang libclang-rt-14-dev python3 util-linux procps
+  clang libclang-rt-14-dev python3 util-linux procps iproute2
 )
 
 SUDO=""

@@ -1,6 +1,7 @@
 #include "client/MVEntryPoint.h"
 
 #include <GL/gl.h>
+#include <GL/glu.h>
 #include <gtest/gtest.h>
 
 #include <boost/asio/io_context.hpp>
@@ -253,6 +254,34 @@ TEST_F(MVEntryPointTest, UpdateCarriesTheOrientationOfThePreviousApply) {
     EXPECT_NEAR(updates[0].orientation().z(), 0, 1e-6);
 }
 
+// ---- long flights ----
+
+// The server takes an update's orientation only while its squared length stays within 0.8 to
+// 1.2; rounding in the camera's products must not carry it there, however long one turns.
+TEST_F(MVEntryPointTest, AnHourOfTurningKeepsTheOrientationAndAxesUnitLength) {
+    const float dt = 1.0f / 60;
+    Camera& camera = controller->camera;
+    for (int i = 0; i < 60 * 60 * 60; ++i) {
+        // What mouseLook makes of a pointer held 7 pixels right of and 3 below the centre, and
+        // update of 'e' held.
+        camera.yaw(7 * -0.005f);
+        camera.pitch(3 * -0.005f);
+        camera.roll(dt * 1.0f);
+        glLoadIdentity();
+        controller->applyCamera();
+    }
+    frame(0.05f);
+
+    const auto updates = wire.received();
+    ASSERT_EQ(updates.size(), 1u);
+    const Morvik::Orientation& sent = updates[0].orientation();
+    EXPECT_NEAR(
+        sent.w() * sent.w() + sent.x() * sent.x() + sent.y() * sent.y() + sent.z() * sent.z(), 1,
+        1e-5);
+    EXPECT_NEAR(camera.forward.length(), 1, 1e-5);
+    EXPECT_NEAR(camera.up.length(), 1, 1e-5);
+}
+
 // ---- quitting ----
 
 TEST_F(MVEntryPointTest, EscapeQuitsOnKeyDown) {
@@ -398,6 +427,83 @@ TEST_F(MVEntryPointTest, HudLinesTakeTheirColours) {
     EXPECT_GT(blueScore.blue, 5);
     const Tally position = tally(250, 2, 400, 20);
     EXPECT_GT(position.white, 20);
+}
+
+struct HudText {
+    float x, y;
+    float r, g, b;
+    const char* text;
+};
+
+// What the HUD should show, but for the rate line: each text through the same drawText, in the
+// same pixel space (origin top-left, y down) and the same enables as the frame's HUD pass, over
+// black.
+void drawExpectedHud(const std::vector<HudText>& texts) {
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    glMatrixMode(GL_PROJECTION);
+    glPushMatrix();
+    glLoadIdentity();
+    gluOrtho2D(0.0, 800.0, 0.0, 600.0);
+    glScalef(1, -1, 1);
+    glTranslatef(0, -600.0f, 0);
+    glMatrixMode(GL_MODELVIEW);
+    glPushAttrib(GL_ENABLE_BIT);
+    glDisable(GL_LIGHTING);
+    glEnable(GL_BLEND);
+    for (const HudText& t : texts) {
+        glColor4f(t.r, t.g, t.b, 1);
+        ResourceManager::getInstance()->drawText(t.text, "arial.ttf", t.x, t.y);
+    }
+    glPopAttrib();
+    glMatrixMode(GL_PROJECTION);
+    glPopMatrix();
+    glMatrixMode(GL_MODELVIEW);
+}
+
+TEST_F(MVEntryPointTest, HudShowsTheOwnShipsSpeedHealthScoreAndPlace) {
+    ASSERT_NE(ResourceManager::getInstance()->getFont("arial.ttf"), nullptr);
+    Player* own = ownPlayer(controller, 42.5f);
+    own->score = 13;
+    own->position = Vec3(1.5f, -2, 3);
+    // The speed is the one estimated from the samples; the other velocities must not show.
+    own->sampleVelocity = Vec3(3, 4, 12);
+    own->velocity = Vec3(1, 2, 2);
+    own->extrapolationVelocity = Vec3(0, 0, 7);
+    own->previousSampleVelocity = Vec3(6, 0, 8);
+    GameState::getInstance()->redTeamScore = 3;
+    GameState::getInstance()->blueTeamScore = -4;
+
+    drawHudOverBlack(controller);
+    const std::vector<std::uint8_t> drawn = gametest::readPixels(0, 0, 800, 600);
+    drawExpectedHud({{0, 25, 1, 1, 1, "speed: 13.00"},
+                     {0, 50, 0, 1, 0, "health: 42.50%"},
+                     {200, 0, 1, 1, 1, "13"},
+                     {200, 25, 1, 0, 0, "3"},
+                     {200, 50, 0, 0, 1, "-4"},
+                     {250, 0, 1, 1, 1, "(1.500000,-2.000000,3.000000)"}});
+    const std::vector<std::uint8_t> expected = gametest::readPixels(0, 0, 800, 600);
+
+    // Everywhere but the rate line, whose value depends on the time between draws.
+    int lit = 0;
+    int differing = 0;
+    for (int row = 0; row < 600; ++row) {
+        const int hudY = 599 - row;
+        for (int x = 0; x < 800; ++x) {
+            if (hudY < 25 && x < 200) {
+                continue;
+            }
+            const std::size_t i = (static_cast<std::size_t>(row) * 800 + x) * 3;
+            lit += expected[i] + expected[i + 1] + expected[i + 2] > 0 ? 1 : 0;
+            if (drawn[i] != expected[i] || drawn[i + 1] != expected[i + 1] ||
+                drawn[i + 2] != expected[i + 2]) {
+                if (differing++ == 0) {
+                    ADD_FAILURE() << "first difference at HUD (" << x << ", " << hudY << ")";
+                }
+            }
+        }
+    }
+    EXPECT_GT(lit, 500);
+    EXPECT_EQ(differing, 0);
 }
 
 TEST_F(MVEntryPointTest, WithoutAnOwnShipOnlyTheRateLineIsDrawn) {

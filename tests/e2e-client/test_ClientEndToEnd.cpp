@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/ip/udp.hpp>
@@ -10,6 +11,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <memory>
 #include <set>
@@ -389,6 +391,64 @@ TEST_F(ClientEndToEnd, HelpPrintsTheOptionsAndEndsWithStatus1) {
         EXPECT_NE(out.find(option), std::string::npos) << option;
     }
     EXPECT_EQ(out.find("Attempting to connect"), std::string::npos);
+}
+
+// ---- finding the server ----
+
+// In a network namespace of its own: IPv4 configured (an address besides 127.0.0.1), IPv6 only
+// on loopback, which name resolution does not count as configured; a hosts file that gives the
+// name ::1 and 127.0.0.1; the real server listening on IPv4 only. Prints the first answer a
+// resolution without flags gives, then runs the client without a display, so that it ends
+// right after connecting or failing to.
+const char* const kSingleStackHost = R"(
+set -eu
+ip link set lo up
+ip addr add 127.0.0.2/8 dev lo
+mount --bind "$1" /etc/hosts
+"$2" --port 21042 --timelimit 1 >server.log 2>&1 </dev/null &
+server=$!
+trap 'kill $server 2>/dev/null || true' EXIT
+trap 'exit 1' INT TERM
+tries=0
+until grep -q "Listening on" server.log; do
+  tries=$((tries + 1))
+  [ $tries -lt 200 ] || exit 3
+  sleep 0.05
+done
+python3 -c 'import socket, sys
+print("first answer:", socket.getaddrinfo(sys.argv[1], 21042, type=socket.SOCK_STREAM)[0][4][0])' \
+  morvik-dual-stack
+env -u DISPLAY "$3" --host morvik-dual-stack --port 21042 --udp-timeout 2 || true
+)";
+
+TEST(ClientNameResolution, OnAnIPv4OnlyHostANameWhoseFirstAnswerIsIPv6StillConnects) {
+    ChildProcess probe({"unshare", {"-n", "-m", "true"}, {}, {}});
+    if (probe.waitForExit(10s) != std::optional<int>(0)) {
+        GTEST_SKIP() << "no network namespace to be had here (needs root)";
+    }
+    const std::filesystem::path dir = std::filesystem::temp_directory_path() /
+                                      ("morvik-resolve-" + std::to_string(::getpid()) + "-" +
+                                       std::to_string(Clock::now().time_since_epoch().count()));
+    std::filesystem::create_directories(dir);
+    {
+        std::ofstream hosts(dir / "hosts");
+        hosts << "::1 morvik-dual-stack\n127.0.0.1 morvik-dual-stack\n";
+    }
+    ChildProcess run({"unshare",
+                      {"-n", "-m", "sh", "-c", kSingleStackHost, "sh", (dir / "hosts").string(),
+                       MORVIK_SERVER_BINARY, MORVIK_CLIENT_BINARY},
+                      {},
+                      dir.string()});
+    const std::optional<int> status = run.waitForExit(60s);
+    const std::string out = run.output();
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
+
+    ASSERT_EQ(status, std::optional<int>(0)) << out << run.errorOutput();
+    ASSERT_NE(out.find("first answer: ::1\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("Attempting to connect to morvik-dual-stack:21042\nConnected!\n"),
+              std::string::npos)
+        << out << run.errorOutput();
 }
 
 TEST_F(ClientEndToEnd, RefusedConnectionEndsWithStatus1) {
