@@ -1,6 +1,7 @@
 // The command line: help, options the parser rejects, a port that is taken, the time limit.
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <sstream>
 
@@ -113,6 +114,33 @@ TEST(CommandLineTest, TakenPortEndsWithCodeOne) {
         EXPECT_EQ(run.code, 1);
         EXPECT_TRUE(contains(run.output, expectedEnd + "\n")) << run.output;
     }
+}
+
+class PortOptionTest : public ServerTest {};
+
+TEST_F(PortOptionTest, PortZeroListensOnOnePickedPortForBothTransports) {
+    server_ = std::make_unique<ChildProcess>(
+        programOptions(MORVIK_SERVER_BINARY, {"--port", "0", "--spawnType", "2"}));
+    const long line = server_->waitForLine("Listening on udp:", kStartLimit);
+    ASSERT_GE(line, 0) << server_->output();
+    int udpPort = -1;
+    int tcpPort = -1;
+    const std::string listening = server_->lines()[static_cast<std::size_t>(line)];
+    ASSERT_EQ(std::sscanf(listening.c_str(), "Listening on udp:%d tcp:%d", &udpPort, &tcpPort), 2)
+        << listening;
+    EXPECT_NE(tcpPort, 0);
+    ASSERT_EQ(udpPort, tcpPort);
+
+    // The client's datagrams reach the server: it learns their port and answers there.
+    port_ = tcpPort;
+    auto client = joinClient();
+    client->sendClientUpdate(Quaternion(), 0);
+    EXPECT_GE(client->waitForMessage(
+                  [&](const ReceivedMessage& m) {
+                      return m.transport == Transport::Udp && m.is(MessageType::ObjectUpdate);
+                  },
+                  0, kWait),
+              0);
 }
 
 class TimeLimitOptionTest : public ServerTest {};
