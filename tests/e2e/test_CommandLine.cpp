@@ -1,6 +1,7 @@
 // The command line: help, options the parser rejects, a port that is taken, the time limit.
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <sstream>
@@ -141,6 +142,37 @@ TEST_F(PortOptionTest, PortZeroListensOnOnePickedPortForBothTransports) {
                   },
                   0, kWait),
               0);
+}
+
+TEST_F(PortOptionTest, ARestartGetsThePortBackWhileTheKilledServersConnectionLingers) {
+    startServer({"--spawnType", "2"});
+    auto client = joinClient();
+    ASSERT_TRUE(client->joined());
+    server_->stop(SIGKILL);
+    // The client closes its end in turn, which leaves the server's end in TIME_WAIT.
+    ASSERT_TRUE(client->waitForTcpClosed(kWait));
+    client->close();
+    {
+        using boost::asio::ip::tcp;
+        boost::asio::io_service io;
+        tcp::acceptor plain(io);
+        plain.open(tcp::v4());
+        boost::system::error_code error;
+        plain.bind(tcp::endpoint(tcp::v4(), static_cast<unsigned short>(port_)), error);
+        ASSERT_EQ(error, boost::asio::error::address_in_use) << "the old connection is gone";
+    }
+
+    const std::string port = std::to_string(port_);
+    server_ =
+        std::make_unique<ChildProcess>(programOptions(MORVIK_SERVER_BINARY, {"--port", port}));
+    const long line = server_->waitForLineMatching(
+        [](const std::string& text) {
+            return contains(text, "Listening on") || contains(text, "Could not start");
+        },
+        kStartLimit);
+    ASSERT_GE(line, 0) << server_->output();
+    EXPECT_EQ(server_->lines()[static_cast<std::size_t>(line)],
+              "Listening on udp:" + port + " tcp:" + port);
 }
 
 class TimeLimitOptionTest : public ServerTest {};
