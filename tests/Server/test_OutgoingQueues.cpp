@@ -440,6 +440,27 @@ TEST_F(QueuesOverLoopbackTest, AFailedTcpWriteIsReportedFromItsCompletion) {
     EXPECT_EQ(output.back(), '\n');
 }
 
+TEST_F(QueuesOverLoopbackTest, AWriteToAConnectionClosedBeforeTheFlushIsReportedAndCounted) {
+    Client& client = join();
+    // The network thread closed it; the tick has not heard of that yet.
+    network.run([&] { return client.connection->close(); });
+    Morvik::ObjectInfo own = infoWithId(1);
+    queues->sendObjectInfoTo(own, client.player);
+    Morvik::ObjectInfo announcement = infoWithId(2);
+    queues->broadcastObjectInfo(announcement);
+
+    loopback::StdoutCapture capture;
+    queues->flush();
+    ASSERT_TRUE(loopback::waitUntil([&] { return stats->getPackets(tcp_sent) == 2; }));
+    network.run([] { return 0; });  // the second report is out by now
+    const std::string reason =
+        boost::system::error_code(EBADF, boost::system::system_category()).message() + " (" +
+        std::to_string(EBADF) + ")\n";
+    EXPECT_EQ(capture.take(),
+              "Error while sending: " + reason + "Error while broadcasting: " + reason);
+    EXPECT_EQ(stats->getBytes(tcp_sent), 0u);
+}
+
 TEST_F(QueuesOverLoopbackTest, APeerThatNeverReadsNeitherBlocksTheFlushNorStaysOpen) {
     Client& stalled = join(4096);
     Client& reading = join();
