@@ -1,6 +1,7 @@
 #include "Common/TcpConnection.h"
 
 #include <boost/asio/buffer.hpp>
+#include <boost/asio/error.hpp>
 #include <boost/asio/write.hpp>
 #include <utility>
 
@@ -35,14 +36,30 @@ bool TcpConnection::close() {
     boost::system::error_code ignored;
     socket_.cancel(ignored);
     socket_.close(ignored);
-    // The write in flight keeps its bytes until its completion reports the cancel.
+    // The write in flight keeps its bytes until its completion reports the cancel. The ones
+    // behind it never start; their owners still hear of them, after that completion.
+    for (PendingWrite& dropped : pending_) {
+        if (dropped.done) {
+            io_.post([done = std::move(dropped.done)] {
+                done(boost::asio::error::operation_aborted, 0);
+            });
+        }
+    }
     pending_.clear();
     backlog_ = 0;
     return true;
 }
 
 void TcpConnection::enqueue(std::shared_ptr<const std::string> bytes, WriteDone done) {
-    if (closed_ || !bytes) {
+    if (!bytes) {
+        return;
+    }
+    if (closed_) {
+        // What a send on a closed socket reports: the caller counts and logs it like any
+        // failed send.
+        if (done) {
+            done(boost::asio::error::bad_descriptor, 0);
+        }
         return;
     }
     backlog_ += bytes->size();

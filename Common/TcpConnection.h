@@ -31,8 +31,8 @@ public:
     boost::asio::ip::tcp::socket& socket() { return socket_; }
     std::uint8_t* receiveBuffer() { return receiveBuffer_.data(); }
 
-    // Any thread. done runs on the network thread once the bytes are written or failed
-    // (not at all when the connection was already closed).
+    // Any thread. done runs on the network thread once the bytes are written or failed; a
+    // write that never started because the connection was closed fails with 0 bytes.
     void write(std::shared_ptr<const std::string> bytes, WriteDone done);
 
     // Network thread: runs once, when the unsent backlog grows past the cap. The owner
@@ -40,7 +40,8 @@ public:
     void setOverflowHandler(OverflowHandler handler);
     void setBacklogCap(std::size_t bytes);
 
-    // Network thread: cancels and closes the socket and drops unsent bytes.
+    // Network thread: cancels and closes the socket and drops unsent bytes (their done
+    // reports operation_aborted).
     // Returns true only for the first call, so a connection is reported closed once.
     bool close();
     bool isClosed() const { return closed_; }

@@ -14,6 +14,9 @@ namespace {
 
 constexpr std::size_t kQportSize = 2;
 
+// A port the system picked for TCP may be taken for UDP; a few more picks settle it.
+constexpr int kSharedPortAttempts = 16;
+
 // Errors that mean the process (or the system) is out of descriptors or memory: accepting
 // again at once would fail the same way, in a tight loop.
 bool isResourceExhaustion(const boost::system::error_code& error) {
@@ -36,26 +39,38 @@ bool isResourceExhaustion(const boost::system::error_code& error) {
 ServerPacketReceiver::ServerPacketReceiver(boost::asio::io_service& io, std::uint16_t udpPort,
                                            std::uint16_t tcpPort)
     : AbstractPacketReceiver(io), acceptor(io), acceptRetryTimer(io) {
-    using boost::asio::ip::tcp;
-    const tcp::endpoint endpoint(tcp::v4(), tcpPort);
-    acceptor.open(endpoint.protocol());
-    acceptor.set_option(tcp::acceptor::reuse_address(true));
-    acceptor.bind(endpoint);
-    acceptor.listen(boost::asio::socket_base::max_listen_connections);
-
-    try {
-        udpSocket.open(udp::v4());
-        udpSocket.bind(udp::endpoint(udp::v4(), udpPort));
-    } catch (...) {
-        // The port must not stay half taken by a server that failed to start.
-        boost::system::error_code ignored;
-        acceptor.close(ignored);
-        udpSocket.close(ignored);
-        throw;
+    // With no port given the system picks one for TCP, and UDP has to take that same number:
+    // clients send their datagrams to the port they connected to.
+    const bool sharedPort = udpPort == 0 && tcpPort == 0;
+    for (int attempt = 1;; ++attempt) {
+        try {
+            listenOn(tcpPort);
+            udpSocket.open(udp::v4());
+            udpSocket.bind(udp::endpoint(udp::v4(), sharedPort ? this->tcpPort() : udpPort));
+            break;
+        } catch (const boost::system::system_error& error) {
+            // The port must not stay half taken by a server that failed to start.
+            boost::system::error_code ignored;
+            acceptor.close(ignored);
+            udpSocket.close(ignored);
+            const bool udpTaken = error.code() == boost::asio::error::address_in_use;
+            if (!sharedPort || !udpTaken || attempt == kSharedPortAttempts) {
+                throw;
+            }
+        }
     }
 
     startAccept();
     armUDPReceive(udpSocket);
+}
+
+void ServerPacketReceiver::listenOn(std::uint16_t port) {
+    using boost::asio::ip::tcp;
+    const tcp::endpoint endpoint(tcp::v4(), port);
+    acceptor.open(endpoint.protocol());
+    acceptor.set_option(tcp::acceptor::reuse_address(true));
+    acceptor.bind(endpoint);
+    acceptor.listen(boost::asio::socket_base::max_listen_connections);
 }
 
 ServerPacketReceiver::~ServerPacketReceiver() {
@@ -150,6 +165,11 @@ bool ServerPacketReceiver::peerAddress(const TcpConnection::Ptr& connection,
 std::uint16_t ServerPacketReceiver::tcpPort() const {
     boost::system::error_code ignored;
     return acceptor.local_endpoint(ignored).port();
+}
+
+std::uint16_t ServerPacketReceiver::udpPort() const {
+    boost::system::error_code ignored;
+    return udpSocket.local_endpoint(ignored).port();
 }
 
 void ServerPacketReceiver::handleUDPReceive(const boost::system::error_code& error,

@@ -18,7 +18,8 @@ public:
     // How long accepting pauses when the process has run out of descriptors.
     static constexpr long kAcceptBackoffMs = 100;
 
-    // Opens, binds and listens, or throws boost::system::system_error.
+    // Opens, binds and listens, or throws boost::system::system_error. With both ports 0,
+    // TCP and UDP share one port that the system picks.
     ServerPacketReceiver(boost::asio::io_service& io, std::uint16_t udpPort, std::uint16_t tcpPort);
     ~ServerPacketReceiver() override;
 
@@ -38,8 +39,10 @@ public:
     bool peerAddress(const TcpConnection::Ptr& connection, boost::asio::ip::address& address);
 
     std::uint16_t tcpPort() const;
+    std::uint16_t udpPort() const;
 
 private:
+    void listenOn(std::uint16_t port);
     void acceptLater();
 
     boost::asio::ip::tcp::acceptor acceptor;

@@ -114,7 +114,8 @@ int main(int argc, char* argv[]) {
         handler->world = SceneGraph::getInstance();
         handler->queues = OutgoingQueues::getInstance();
         handler->nextQport = 1;
-        consoleLog("Listening on udp:%d tcp:%d\n", port, port);
+        // The real numbers: with port 0 the system picked them.
+        consoleLog("Listening on udp:%d tcp:%d\n", handler->udpPort(), handler->tcpPort());
         packetHandler = handler;
         if (timelimit >= 1) {
             consoleLog("Timelimit is %d minute(s)\n", timelimit);

@@ -76,19 +76,31 @@ TEST_F(TcpConnectionTest, WritesFromTheMainThreadArriveCompleteAndInOrder) {
     EXPECT_EQ(net.run([&] { return pair.connection->backlog(); }), 0u);
 }
 
-TEST_F(TcpConnectionTest, CloseReportsOnlyTheFirstTimeAndStopsWrites) {
+TEST_F(TcpConnectionTest, CloseReportsOnlyTheFirstTimeAndLaterWritesFail) {
     const bool first = net.run([&] { return pair.connection->close(); });
     const bool second = net.run([&] { return pair.connection->close(); });
     EXPECT_TRUE(first);
     EXPECT_FALSE(second);
     EXPECT_TRUE(net.run([&] { return pair.connection->isClosed(); }));
 
+    // The caller counts and reports a send that could not happen like any failed send.
     std::atomic<int> done{0};
+    boost::system::error_code reported;
+    std::size_t written = 1;
+    std::thread::id doneOn;
     pair.connection->write(std::make_shared<const std::string>("late"),
-                           [&](const boost::system::error_code&, std::size_t) { ++done; });
+                           [&](const boost::system::error_code& error, std::size_t n) {
+                               reported = error;
+                               written = n;
+                               doneOn = std::this_thread::get_id();
+                               ++done;
+                           });
     // The write was posted before this marker, so it has been handled by now.
-    net.run([] { return 0; });
-    EXPECT_EQ(done, 0);
+    const std::thread::id network = net.run([] { return std::this_thread::get_id(); });
+    EXPECT_EQ(done, 1);
+    EXPECT_EQ(reported, boost::asio::error::bad_descriptor);
+    EXPECT_EQ(written, 0u);
+    EXPECT_EQ(doneOn, network);
 
     // The peer sees the end of the stream and none of the late bytes.
     char byte = 0;
@@ -116,6 +128,7 @@ protected:
         const auto block = std::make_shared<const std::string>(kBlock, 'z');
         for (int i = 0; i < kBlocks; ++i) {
             pair.connection->write(block, [&](const boost::system::error_code& error, std::size_t) {
+                ++done;
                 if (!error) {
                     ++written;
                 }
@@ -127,6 +140,7 @@ protected:
     static constexpr std::size_t kBlock = 64 * 1024;
     static constexpr int kBlocks = 160;
     std::atomic<int> written{0};
+    std::atomic<int> done{0};
 };
 
 }  // namespace
@@ -149,6 +163,8 @@ TEST_F(StalledPeerTest, OverflowHandlerRunsOnceAndTheOwnerCloses) {
     EXPECT_TRUE(net.run([&] { return pair.connection->isClosed(); }));
     EXPECT_EQ(net.run([&] { return pair.connection->backlog(); }), 0u);
     EXPECT_LT(written.load(), kBlocks);
+    // Every write hears how it ended, also those the close dropped before they started.
+    EXPECT_TRUE(loopback::waitUntil([&] { return done == kBlocks; })) << done;
 }
 
 TEST_F(StalledPeerTest, OverflowHandlerRunsOnceEvenWhenTheOwnerKeepsTheConnection) {

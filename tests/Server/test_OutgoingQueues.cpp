@@ -434,10 +434,32 @@ TEST_F(QueuesOverLoopbackTest, AFailedTcpWriteIsReportedFromItsCompletion) {
         ASSERT_TRUE(loopback::waitUntil([&] { return stats->getPackets(tcp_sent) == ticks; }));
         reported = stats->getBytes(tcp_sent) < written;
     }
+    network.run([] { return 0; });  // the report follows the count in the same completion
     const std::string output = capture.take();
     ASSERT_TRUE(reported);
     EXPECT_EQ(output.rfind("Error while sending: ", 0), 0u) << output;
     EXPECT_EQ(output.back(), '\n');
+}
+
+TEST_F(QueuesOverLoopbackTest, AWriteToAConnectionClosedBeforeTheFlushIsReportedAndCounted) {
+    Client& client = join();
+    // The network thread closed it; the tick has not heard of that yet.
+    network.run([&] { return client.connection->close(); });
+    Morvik::ObjectInfo own = infoWithId(1);
+    queues->sendObjectInfoTo(own, client.player);
+    Morvik::ObjectInfo announcement = infoWithId(2);
+    queues->broadcastObjectInfo(announcement);
+
+    loopback::StdoutCapture capture;
+    queues->flush();
+    ASSERT_TRUE(loopback::waitUntil([&] { return stats->getPackets(tcp_sent) == 2; }));
+    network.run([] { return 0; });  // the second report is out by now
+    const std::string reason =
+        boost::system::error_code(EBADF, boost::system::system_category()).message() + " (" +
+        std::to_string(EBADF) + ")\n";
+    EXPECT_EQ(capture.take(),
+              "Error while sending: " + reason + "Error while broadcasting: " + reason);
+    EXPECT_EQ(stats->getBytes(tcp_sent), 0u);
 }
 
 TEST_F(QueuesOverLoopbackTest, APeerThatNeverReadsNeitherBlocksTheFlushNorStaysOpen) {

@@ -1,6 +1,8 @@
 // The command line: help, options the parser rejects, a port that is taken, the time limit.
 
 #include <cerrno>
+#include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <sstream>
 
@@ -113,6 +115,64 @@ TEST(CommandLineTest, TakenPortEndsWithCodeOne) {
         EXPECT_EQ(run.code, 1);
         EXPECT_TRUE(contains(run.output, expectedEnd + "\n")) << run.output;
     }
+}
+
+class PortOptionTest : public ServerTest {};
+
+TEST_F(PortOptionTest, PortZeroListensOnOnePickedPortForBothTransports) {
+    server_ = std::make_unique<ChildProcess>(
+        programOptions(MORVIK_SERVER_BINARY, {"--port", "0", "--spawnType", "2"}));
+    const long line = server_->waitForLine("Listening on udp:", kStartLimit);
+    ASSERT_GE(line, 0) << server_->output();
+    int udpPort = -1;
+    int tcpPort = -1;
+    const std::string listening = server_->lines()[static_cast<std::size_t>(line)];
+    ASSERT_EQ(std::sscanf(listening.c_str(), "Listening on udp:%d tcp:%d", &udpPort, &tcpPort), 2)
+        << listening;
+    EXPECT_NE(tcpPort, 0);
+    ASSERT_EQ(udpPort, tcpPort);
+
+    // The client's datagrams reach the server: it learns their port and answers there.
+    port_ = tcpPort;
+    auto client = joinClient();
+    client->sendClientUpdate(Quaternion(), 0);
+    EXPECT_GE(client->waitForMessage(
+                  [&](const ReceivedMessage& m) {
+                      return m.transport == Transport::Udp && m.is(MessageType::ObjectUpdate);
+                  },
+                  0, kWait),
+              0);
+}
+
+TEST_F(PortOptionTest, ARestartGetsThePortBackWhileTheKilledServersConnectionLingers) {
+    startServer({"--spawnType", "2"});
+    auto client = joinClient();
+    ASSERT_TRUE(client->joined());
+    server_->stop(SIGKILL);
+    // The client closes its end in turn, which leaves the server's end in TIME_WAIT.
+    ASSERT_TRUE(client->waitForTcpClosed(kWait));
+    client->close();
+    {
+        using boost::asio::ip::tcp;
+        boost::asio::io_service io;
+        tcp::acceptor plain(io);
+        plain.open(tcp::v4());
+        boost::system::error_code error;
+        plain.bind(tcp::endpoint(tcp::v4(), static_cast<unsigned short>(port_)), error);
+        ASSERT_EQ(error, boost::asio::error::address_in_use) << "the old connection is gone";
+    }
+
+    const std::string port = std::to_string(port_);
+    server_ =
+        std::make_unique<ChildProcess>(programOptions(MORVIK_SERVER_BINARY, {"--port", port}));
+    const long line = server_->waitForLineMatching(
+        [](const std::string& text) {
+            return contains(text, "Listening on") || contains(text, "Could not start");
+        },
+        kStartLimit);
+    ASSERT_GE(line, 0) << server_->output();
+    EXPECT_EQ(server_->lines()[static_cast<std::size_t>(line)],
+              "Listening on udp:" + port + " tcp:" + port);
 }
 
 class TimeLimitOptionTest : public ServerTest {};

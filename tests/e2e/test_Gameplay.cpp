@@ -63,6 +63,25 @@ TEST_F(GameplayTest, UdpGoesToThePortOfTheFirstClientUpdate) {
     EXPECT_FLOAT_EQ(first.orientation().w(), 1.0f);
 }
 
+TEST_F(GameplayTest, DatagramsLeaveFromOneSocketThatIsNotTheGamePort) {
+    startServer({"--spawnType", "2"});
+    auto client = joinClient();
+    Steering steering(client);
+    steering.set(Quaternion(), kForward);  // a moving ship is updated every tick
+    ASSERT_TRUE(client->waitFor(
+        [](const std::vector<ReceivedMessage>& all) {
+            return onTransport(all, Transport::Udp).size() >= 5;
+        },
+        kWait));
+    const auto datagrams = onTransport(client->messages(), Transport::Udp);
+    const std::uint16_t source = datagrams.front().sourcePort;
+    EXPECT_NE(source, 0);
+    EXPECT_NE(source, port_);
+    for (const ReceivedMessage& m : datagrams) {
+        EXPECT_EQ(m.sourcePort, source);
+    }
+}
+
 TEST_F(GameplayTest, SteeringTurnsAndMovesTheShip) {
     startServer({"--spawnType", "2"});
     auto client = joinClient();

@@ -23,7 +23,41 @@ bool hasUpdateOf(const std::vector<ReceivedMessage>& all, std::uint64_t id) {
     return false;
 }
 
-class RobustnessTest : public ServerTest {};
+class RobustnessTest : public ServerTest {
+protected:
+    // Steering that is no rotation is ignored whole, even with thrust and fire: no shot, and
+    // the server does not even take the client's port from it. A good update afterwards
+    // shows the ship where it spawned, facing the good orientation.
+    void expectSteeringIgnored(const std::vector<Quaternion>& bad, const Quaternion& good) {
+        startServer({"--spawnType", "2"});
+        auto client = joinClient();
+        std::this_thread::sleep_for(Milliseconds(600));  // the ship could fire by now
+        for (const Quaternion& each : bad) {
+            client->sendClientUpdate(each, kForward | kFire);
+        }
+        std::this_thread::sleep_for(Milliseconds(1200));
+        for (const ReceivedMessage& m : client->messages()) {
+            EXPECT_EQ(m.transport, Transport::Tcp);
+            if (m.is(MessageType::ObjectInfo)) {
+                EXPECT_EQ(m.as<ObjectInfo>().objecttype(), 0u);
+            }
+        }
+
+        client->sendClientUpdate(good, 0);
+        ASSERT_TRUE(client->waitFor(
+            [&](const std::vector<ReceivedMessage>& all) {
+                return hasUpdateOf(all, client->playerId());
+            },
+            kWait));
+        for (const ReceivedMessage& m :
+             select(client->messages(), Transport::Udp, MessageType::ObjectUpdate)) {
+            const ObjectUpdate& update = m.as<ObjectUpdate>();
+            EXPECT_FLOAT_EQ(update.orientation().w(), good.w);
+            EXPECT_FLOAT_EQ(update.position().x(), 500.0f);
+            EXPECT_FLOAT_EQ(update.position().z(), 0.0f);  // no thrust was applied
+        }
+    }
+};
 
 TEST_F(RobustnessTest, DatagramsShorterThanThePrefixAreDroppedAndReceivingGoesOn) {
     startServer({"--spawnType", "2"});
@@ -41,37 +75,19 @@ TEST_F(RobustnessTest, DatagramsShorterThanThePrefixAreDroppedAndReceivingGoesOn
 }
 
 TEST_F(RobustnessTest, NonFiniteSteeringIsIgnored) {
-    startServer({"--spawnType", "2"});
-    auto client = joinClient();
     const float nan = std::numeric_limits<float>::quiet_NaN();
     const float inf = std::numeric_limits<float>::infinity();
-    std::this_thread::sleep_for(Milliseconds(600));  // the ship could fire by now
-    for (const Quaternion& bad : {Quaternion(nan, 0, 0, 0), Quaternion(1, inf, 0, 0),
-                                  Quaternion(1, 0, -inf, 0), Quaternion(1, 0, 0, nan)}) {
-        client->sendClientUpdate(bad, kForward | kFire);
-    }
-    // Ignored whole: no shot, and the server did not even take the client's port from them.
-    std::this_thread::sleep_for(Milliseconds(1200));
-    for (const ReceivedMessage& m : client->messages()) {
-        EXPECT_EQ(m.transport, Transport::Tcp);
-        if (m.is(MessageType::ObjectInfo)) {
-            EXPECT_EQ(m.as<ObjectInfo>().objecttype(), 0u);
-        }
-    }
+    expectSteeringIgnored({Quaternion(nan, 0, 0, 0), Quaternion(1, inf, 0, 0),
+                           Quaternion(1, 0, -inf, 0), Quaternion(1, 0, 0, nan)},
+                          Quaternion());
+}
 
-    client->sendClientUpdate(Quaternion(), 0);
-    ASSERT_TRUE(client->waitFor(
-        [&](const std::vector<ReceivedMessage>& all) {
-            return hasUpdateOf(all, client->playerId());
-        },
-        kWait));
-    for (const ReceivedMessage& m :
-         select(client->messages(), Transport::Udp, MessageType::ObjectUpdate)) {
-        const ObjectUpdate& update = m.as<ObjectUpdate>();
-        EXPECT_FLOAT_EQ(update.orientation().w(), 1.0f);
-        EXPECT_FLOAT_EQ(update.position().x(), 500.0f);
-        EXPECT_FLOAT_EQ(update.position().z(), 0.0f);  // no thrust was applied
-    }
+TEST_F(RobustnessTest, SteeringFarFromUnitLengthIsIgnored) {
+    // Squared lengths 1.3 and 0.7 lie outside the accepted 0.8 to 1.2; 1.19 lies inside and
+    // is taken as sent.
+    expectSteeringIgnored(
+        {Quaternion(std::sqrt(1.3f), 0, 0, 0), Quaternion(0.5f, 0.5f, 0.4f, 0.2f)},
+        Quaternion(std::sqrt(1.19f), 0, 0, 0));
 }
 
 TEST_F(RobustnessTest, ClientsThatVanishAtOnceLeaveNoPlayerBehind) {

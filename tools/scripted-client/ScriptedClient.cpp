@@ -361,11 +361,12 @@ void ScriptedClient::onUdpReceive(const boost::system::error_code& error, std::s
         std::lock_guard<std::mutex> lock(mutex_);
         decodeErrors_ += frames - events.size() + (leftover.empty() && !malformed ? 0 : 1);
     }
-    record(Transport::Udp, events);
+    record(Transport::Udp, events, udpSender_.port());
     armUdpReceive();
 }
 
-void ScriptedClient::record(Transport transport, std::vector<NetworkEventPtr>& events) {
+void ScriptedClient::record(Transport transport, std::vector<NetworkEventPtr>& events,
+                            std::uint16_t sourcePort) {
     if (events.empty()) {
         return;
     }
@@ -377,7 +378,8 @@ void ScriptedClient::record(Transport transport, std::vector<NetworkEventPtr>& e
         for (const NetworkEventPtr& event : events) {
             ReceivedMessage received{
                 transport, event->type,
-                std::shared_ptr<const google::protobuf::Message>(event->message.release()), now};
+                std::shared_ptr<const google::protobuf::Message>(event->message.release()), now,
+                sourcePort};
             if (!joined_ && received.is(MessageType::Welcome)) {
                 welcome_.CopyFrom(received.as<Morvik::Welcome>());
                 joined_ = true;

@@ -33,6 +33,8 @@ struct ReceivedMessage {
     int type;  // MessageType
     std::shared_ptr<const google::protobuf::Message> message;
     Clock::time_point arrival;
+    // UDP: the port the datagram came from (0 for TCP).
+    std::uint16_t sourcePort = 0;
 
     template <typename T>
     const T& as() const {
@@ -116,7 +118,8 @@ private:
     void armUdpReceive();
     void onTcpReceive(const boost::system::error_code& error, std::size_t count);
     void onUdpReceive(const boost::system::error_code& error, std::size_t count);
-    void record(Transport transport, std::vector<NetworkEventPtr>& events);
+    void record(Transport transport, std::vector<NetworkEventPtr>& events,
+                std::uint16_t sourcePort = 0);
     void closeSockets();
 
     boost::asio::io_service& io_;
