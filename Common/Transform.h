@@ -48,7 +48,7 @@ public:
     void updateAll(float dt);
     void deleteChildren();
 
-    std::int32_t objectType;  // 0 player, 1 projectile, 2 explosion, 3 carrier, -1 untyped
+    std::int32_t objectType;  // one of Common/ObjectTypes.h
     Transform* parent;
     std::list<Transform*> children;
     std::uint64_t id;

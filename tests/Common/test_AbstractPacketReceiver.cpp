@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "Common/AbstractPacketReceiver.h"
+#include "Common/Controls.h"
 #include "Common/FrameCodec.h"
 #include "Common/Protobuf/Object.pb.h"
 #include "Common/Statistics.h"
@@ -403,7 +404,7 @@ TEST_F(AbstractPacketReceiverTest, ClientUpdateWithoutSenderIsDropped) {
 
     // As the server's receive delivers one: with the prefix's qport and the sender.
     Morvik::ClientUpdate message;
-    ASSERT_TRUE(message.ParseFromString(clientUpdateFrame(0x40000000).substr(3)));
+    ASSERT_TRUE(message.ParseFromString(clientUpdateFrame(controls::kFire).substr(3)));
     auto event = std::make_shared<NetworkEvent>();
     event->type = static_cast<int>(MessageType::ClientUpdate);
     event->message = std::make_unique<Morvik::ClientUpdate>(message);
@@ -412,7 +413,8 @@ TEST_F(AbstractPacketReceiverTest, ClientUpdateWithoutSenderIsDropped) {
     receiver.pushUDPEvent(event);
 
     receiver.processEvents();
-    EXPECT_EQ(receiver.calls, (Calls{"destroy 2", "destroy 1", "client 1073741824 513 4321"}));
+    EXPECT_EQ(receiver.calls, (Calls{"destroy 2", "destroy 1",
+                                     "client " + std::to_string(controls::kFire) + " 513 4321"}));
 }
 
 TEST_F(AbstractPacketReceiverTest, EventOfUnknownKindOrTypeEndsTheDrain) {

@@ -2,7 +2,8 @@
 #include <cerrno>
 #include <deque>
 
-#include "Server/MessageFields.h"
+#include "Common/MessageConversions.h"
+#include "Common/ObjectTypes.h"
 #include "ServerTestSupport.h"
 #include "tests/support/LoopbackSupport.h"
 
@@ -16,7 +17,7 @@ namespace {
 Morvik::ObjectInfo infoWithId(std::uint64_t id, std::size_t padding = 0) {
     Morvik::ObjectInfo info;
     info.set_id(id);
-    info.set_objecttype(0);
+    info.set_objecttype(kPlayerType);
     info.set_timestamp(0);
     setPosition(info.mutable_position(), Vec3(1, 2, 3));
     setOrientation(info.mutable_orientation(), Quaternion());

@@ -4,6 +4,8 @@
 
 #include <boost/asio/ip/udp.hpp>
 
+#include "Common/Controls.h"
+#include "Common/ObjectTypes.h"
 #include "Common/Platform.h"
 #include "Server/PacketHandler.h"
 #include "Server/ServerConsole.h"
@@ -64,14 +66,14 @@ protected:
 TEST_F(ServerTickTest, ConsoleSeesTheListsAsTheTickFoundThem) {
     Player* shooter = join();
     shooter->fireTimer = 1.0f;
-    shooter->inputMask = Player::kFire;
+    shooter->inputMask = controls::kFire;
 
     // The first shot of the run is fired during this tick's update, after the lists were
     // looked up: "shots" still answers 0. "players" is answered first, being newer.
     pushConsoleLine("shots");
     pushConsoleLine("players");
     EXPECT_EQ(tick(), "1\n0\n");
-    ASSERT_NE(SceneGraph::getInstance()->getObjectsOfType(1), nullptr);
+    ASSERT_NE(SceneGraph::getInstance()->getObjectsOfType(kProjectileType), nullptr);
 
     pushConsoleLine("sh");
     EXPECT_EQ(tick(), "1\n");
