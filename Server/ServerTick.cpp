@@ -34,8 +34,7 @@ void serverTick() {
     const double dt = tickTimeStep(now, lastTickSeconds);
     lastTickSeconds = now;
 
-    packetHandler->drainEventList(packetHandler->tcpEvents, packetHandler->tcpMutex);
-    packetHandler->drainEventList(packetHandler->udpEvents, packetHandler->udpMutex);
+    packetHandler->processEvents();
 
     SceneGraph* world = SceneGraph::getInstance();
     SceneGraph::ObjectList* players = world->getObjectsOfType(kPlayerType);
