@@ -3,7 +3,8 @@
 //
 // The shared library is compiled into both programs, and Transform is where the two builds
 // differ. Every difference is in the two marked blocks below:
-//  - client build: applyNetworkState (virtual slot 5), defined in client/ClientTransform.cpp;
+//  - client build: applyNetworkState, virtual so that a ship can take a server sample its own
+//    way (client/Player.cpp); the base is defined in client/ClientTransform.cpp;
 //  - server build (MORVIK_SERVER_BUILD): the send-state fields timeSinceSend, networked and
 //    teleport, the server's constructors, and an update() that applies the send rule before
 //    the prediction step; defined in Server/ServerTransform.cpp.

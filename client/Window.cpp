@@ -129,6 +129,6 @@ void Window::setSkybox(std::string textureName) {
 
 void Window::drawSkybox(Vec3 cameraPosition) {
     if (skybox != nullptr) {
-        skybox->draw(cameraPosition);
+        skybox->draw(cameraPosition, video.zFar);
     }
 }
