@@ -60,7 +60,8 @@ void* Player::getConnectionKey() {
 }
 
 void Player::applyInput(float dt) {
-    // One unit of velocity per axis per tick with controls held; no dt factor.
+    // One unit of velocity per axis per tick with controls held; no dt factor. The ship looks
+    // along +z with +y up, so the pilot's left is +x.
     const Vec3 thrust(axis(inputMask, controls::kLeft, controls::kRight),
                       axis(inputMask, controls::kUp, controls::kDown),
                       axis(inputMask, controls::kForward, controls::kBack));
