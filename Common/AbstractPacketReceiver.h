@@ -54,8 +54,7 @@ public:
     virtual bool onClientUpdate(const Morvik::ClientUpdate& message, std::uint16_t qport,
                                 udp::endpoint sender);
 
-    // Arms the first receive on a connected socket.
-    void startTCPReceive(const TcpConnection::Ptr& connection);
+    // Starts one receive on a connected socket; each completion starts the next.
     void armTCPReceive(const TcpConnection::Ptr& connection);
     void armUDPReceive(udp::socket& socket);
 
@@ -63,19 +62,12 @@ public:
     void pushTCPEvent(NetworkEventPtr event);
     void pushUDPEvent(NetworkEventPtr event);
 
-    // Main thread.
+    // Main thread: the TCP list, then the UDP list, as the tick and the frame need them.
     void processEvents();
     void drainTCPEvents();
     void drainUDPEvents();
-    void drainEventList(EventList& list, boost::mutex& mutex);
 
     udp::socket& getUDPSocket() { return udpSocket; }
-
-    // The lists and their locks; the server's tick drains them directly.
-    EventList tcpEvents;
-    EventList udpEvents;
-    boost::mutex tcpMutex;
-    boost::mutex udpMutex;
 
 protected:
     // First step of every UDP completion: counts it; on an error reports it and re-arms the
@@ -93,4 +85,12 @@ protected:
     // Network thread only: the incomplete frame of each connection whose last read ended
     // inside one.
     boost::unordered_map<TcpConnection*, std::string> leftovers;
+
+private:
+    void drainEventList(EventList& list, boost::mutex& mutex);
+
+    EventList tcpEvents;
+    EventList udpEvents;
+    boost::mutex tcpMutex;
+    boost::mutex udpMutex;
 };

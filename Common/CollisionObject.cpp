@@ -10,7 +10,7 @@ CollisionObject::~CollisionObject() {
 void CollisionObject::onCollision(CollisionObject* /*other*/) {}
 
 void CollisionObject::init() {
-    shapeKind = 0;
+    shapeKind = kNoShape;
     sphere = nullptr;
     segment = nullptr;
 }

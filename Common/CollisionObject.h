@@ -2,6 +2,11 @@
 
 #include "Common/Transform.h"
 
+// What shapeKind says an object collides as.
+constexpr int kNoShape = 0;
+constexpr int kSphereShape = 1;
+constexpr int kSegmentShape = 2;
+
 struct SphereShape {
     Vec3* centre;
     float radius;
@@ -30,5 +35,5 @@ public:
     SphereShape* sphere;
     SegmentShape* segment;
     Vec3 localDirection;
-    int shapeKind;  // 0 none, 1 sphere, 2 segment
+    int shapeKind;  // kNoShape, kSphereShape or kSegmentShape
 };

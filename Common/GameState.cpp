@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "Common/ObjectTypes.h"
 #include "Common/SceneGraph.h"
 
 namespace {
@@ -84,7 +85,8 @@ Vec3 GameState::getSpawnPosition(Vec3 centre, Vec3 size, bool random, int seed) 
     }
 
     // The grid grows with the number of players in the world.
-    const SceneGraph::ObjectList* players = SceneGraph::getInstance()->getObjectsOfType(0);
+    const SceneGraph::ObjectList* players =
+        SceneGraph::getInstance()->getObjectsOfType(kPlayerType);
     const float n = players != nullptr ? static_cast<float>(players->size()) : 0.0f;
     const float q = n / (size.y / size.x) / (size.z / size.x);
     int m = static_cast<int>(powf(q, 0.33333334f));

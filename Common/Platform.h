@@ -1,5 +1,6 @@
 #pragma once
-// The one door to the operating system: clock, CPU and memory figures, working directory.
+// The one door to the operating system: clock, CPU and memory figures, working directory,
+// process exit.
 // Linux implementation in PlatformLinux.cpp; nothing else includes <unistd.h> or reads /proc.
 
 #include <cstdint>
@@ -27,5 +28,10 @@ bool workingSetBytes(std::uint64_t& bytes);
 
 // The working directory, or an empty string when it cannot be read.
 std::string currentDirectory();
+
+// Ends the process from any thread. Console output written so far is flushed, then the process
+// ends at once: no static destructors and no atexit handlers run, so nothing another thread is
+// still using (the sockets, the window and its GL context) is torn down under it.
+[[noreturn]] void endProcess(int status);
 
 }  // namespace platform

@@ -7,7 +7,9 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <iostream>
 #include <thread>
 
 #include "Common/Platform.h"
@@ -98,6 +100,16 @@ std::string currentDirectory() {
         return std::string();
     }
     return std::string(buffer);
+}
+
+void endProcess(int status) {
+    std::cout.flush();
+    std::cerr.flush();
+    // Not fflush(nullptr): that takes the lock of every stream, stdin's too, which the server's
+    // console thread holds while it waits for a line.
+    std::fflush(stdout);
+    std::fflush(stderr);
+    std::_Exit(status);
 }
 
 }  // namespace platform

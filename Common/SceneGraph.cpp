@@ -1,4 +1,5 @@
 #include "Common/SceneGraph.h"
+#include "Common/ObjectTypes.h"
 
 #include <algorithm>
 
@@ -46,7 +47,7 @@ void SceneGraph::fileObject(Transform* object, std::int32_t type) {
         group = &typeGroups.back().second;
     }
     group->push_back(object);
-    if (type == 0) {
+    if (type == kPlayerType) {
         connectionMap[object->getConnectionKey()] = object;
         keyMap[object->getKey()] = object;
     }

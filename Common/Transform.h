@@ -3,7 +3,8 @@
 //
 // The shared library is compiled into both programs, and Transform is where the two builds
 // differ. Every difference is in the two marked blocks below:
-//  - client build: applyNetworkState (virtual slot 5), defined in client/ClientTransform.cpp;
+//  - client build: applyNetworkState, virtual so that a ship can take a server sample its own
+//    way (client/Player.cpp); the base is defined in client/ClientTransform.cpp;
 //  - server build (MORVIK_SERVER_BUILD): the send-state fields timeSinceSend, networked and
 //    teleport, the server's constructors, and an update() that applies the send rule before
 //    the prediction step; defined in Server/ServerTransform.cpp.
@@ -48,7 +49,7 @@ public:
     void updateAll(float dt);
     void deleteChildren();
 
-    std::int32_t objectType;  // 0 player, 1 projectile, 2 explosion, 3 carrier, -1 untyped
+    std::int32_t objectType;  // one of Common/ObjectTypes.h
     Transform* parent;
     std::list<Transform*> children;
     std::uint64_t id;

@@ -142,7 +142,8 @@ void collideGroups(SceneGraph::ObjectList* a, SceneGraph::ObjectList* b) {
         bool changed = false;
         for (Candidate& other : others) {
             CollisionObject* o = other.object;
-            const bool sphere = o != nullptr && o->shapeKind == 1 && o->sphere != nullptr;
+            const bool sphere =
+                o != nullptr && o->shapeKind == kSphereShape && o->sphere != nullptr;
             if (sphere) {
                 const Vec3& c = *o->sphere->centre;
                 changed = changed || !other.sphere || std::memcmp(&other.x, &c.x, 4) != 0 ||
@@ -175,7 +176,7 @@ void collideGroups(SceneGraph::ObjectList* a, SceneGraph::ObjectList* b) {
             continue;
         }
         const auto offer = [&](std::uint32_t after) {
-            const bool sphere = first->shapeKind == 1 && first->sphere != nullptr;
+            const bool sphere = first->shapeKind == kSphereShape && first->sphere != nullptr;
             if (!useGrid) {
                 near.clear();
                 for (std::uint32_t j = after; j < count; ++j) {
@@ -194,7 +195,7 @@ void collideGroups(SceneGraph::ObjectList* a, SceneGraph::ObjectList* b) {
             if (other.object == nullptr) {
                 continue;
             }
-            if (other.sphere && first->shapeKind == 1 && first->sphere != nullptr) {
+            if (other.sphere && first->shapeKind == kSphereShape && first->sphere != nullptr) {
                 const Vec3& centre = *first->sphere->centre;
                 const float dx = centre.x - other.x;
                 const float dy = centre.y - other.y;
@@ -219,13 +220,16 @@ void collideGroups(SceneGraph::ObjectList* a, SceneGraph::ObjectList* b) {
 }
 
 bool intersects(CollisionObject* a, CollisionObject* b) {
-    if (a->shapeKind == 1 && b->shapeKind == 1 && a->sphere != nullptr && b->sphere != nullptr) {
+    if (a->shapeKind == kSphereShape && b->shapeKind == kSphereShape && a->sphere != nullptr &&
+        b->sphere != nullptr) {
         return sphereSphere(*a->sphere, *b->sphere);
     }
-    if (a->shapeKind == 1 && b->shapeKind == 2 && a->sphere != nullptr && b->segment != nullptr) {
+    if (a->shapeKind == kSphereShape && b->shapeKind == kSegmentShape && a->sphere != nullptr &&
+        b->segment != nullptr) {
         return sphereAgainstSegment(a, b);
     }
-    if (a->shapeKind == 2 && b->shapeKind == 1 && a->segment != nullptr && b->sphere != nullptr) {
+    if (a->shapeKind == kSegmentShape && b->shapeKind == kSphereShape && a->segment != nullptr &&
+        b->sphere != nullptr) {
         return sphereAgainstSegment(b, a);
     }
     return false;

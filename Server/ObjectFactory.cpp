@@ -1,6 +1,7 @@
 #include "Server/ObjectFactory.h"
 
 #include "Common/ConsoleLog.h"
+#include "Common/ObjectTypes.h"
 #include "Server/Player.h"
 #include "Server/Projectile.h"
 
@@ -13,9 +14,9 @@ ObjectFactory* ObjectFactory::getInstance() {
 
 CollisionObject* ObjectFactory::createType(int type) {
     switch (type) {
-        case 0:
+        case kPlayerType:
             return createPlayer();
-        case 1:
+        case kProjectileType:
             return createProjectile();
         default:
             consoleLog("Error creating type of %d", type);

@@ -4,6 +4,7 @@
 #include <boost/asio/socket_base.hpp>
 
 #include "Common/ConsoleLog.h"
+#include "Common/ObjectTypes.h"
 #include "Common/Protobuf/Object.pb.h"
 #include "Common/SceneGraph.h"
 #include "Common/Statistics.h"
@@ -16,7 +17,7 @@ namespace {
 // The players at this moment, in group order.
 std::vector<Player*> currentPlayers() {
     std::vector<Player*> players;
-    SceneGraph::ObjectList* group = SceneGraph::getInstance()->getObjectsOfType(0);
+    SceneGraph::ObjectList* group = SceneGraph::getInstance()->getObjectsOfType(kPlayerType);
     if (group == nullptr) {
         return players;
     }
@@ -30,7 +31,7 @@ std::vector<Player*> currentPlayers() {
 }
 
 std::uint64_t playerCount() {
-    SceneGraph::ObjectList* group = SceneGraph::getInstance()->getObjectsOfType(0);
+    SceneGraph::ObjectList* group = SceneGraph::getInstance()->getObjectsOfType(kPlayerType);
     return group != nullptr ? group->size() : 0;
 }
 
@@ -88,11 +89,6 @@ OutgoingQueues::BufferList& OutgoingQueues::clientQueue(Player* player) {
     return tcpQueues[player];
 }
 
-void OutgoingQueues::appendFrame(const google::protobuf::Message& message, std::string& buffer,
-                                 MessageType type) {
-    ::appendFrame(buffer, type, message);
-}
-
 void OutgoingQueues::enqueueMessage(const google::protobuf::Message& message, BufferList& list,
                                     MessageType type) {
     const std::size_t frameLength = message.ByteSizeLong() + 1;
@@ -102,7 +98,7 @@ void OutgoingQueues::enqueueMessage(const google::protobuf::Message& message, Bu
         (!list.back()->empty() && list.back()->size() + frameLength > kBatchLimit)) {
         list.push_back(std::make_shared<std::string>());
     }
-    appendFrame(message, *list.back(), type);
+    appendFrame(*list.back(), type, message);
 }
 
 void OutgoingQueues::sendObjectInfoTo(Morvik::ObjectInfo& info, Player* player) {
@@ -124,7 +120,7 @@ void OutgoingQueues::broadcastObjectUpdate(Morvik::ObjectUpdate& update) {
 }
 
 void OutgoingQueues::broadcastObjectDestroy(Morvik::ObjectDestroy& destroy, int objectType) {
-    if (objectType == 1) {
+    if (objectType == kProjectileType) {
         enqueueMessage(destroy, udpBroadcast, MessageType::ObjectDestroy);
         Statistics::getInstance()->addMessages(playerCount(), udp_sent);
     } else {

@@ -37,8 +37,6 @@ public:
 
     // The player's own TCP list, created on first use.
     BufferList& clientQueue(Player* player);
-    static void appendFrame(const google::protobuf::Message& message, std::string& buffer,
-                            MessageType type);
     void enqueueMessage(const google::protobuf::Message& message, BufferList& list,
                         MessageType type);
 

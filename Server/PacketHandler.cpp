@@ -4,10 +4,11 @@
 
 #include "Common/ConsoleLog.h"
 #include "Common/GameState.h"
+#include "Common/MessageConversions.h"
+#include "Common/ObjectTypes.h"
 #include "Common/Protobuf/Object.pb.h"
 #include "Common/SceneGraph.h"
 #include "Common/Statistics.h"
-#include "Server/MessageFields.h"
 #include "Server/ObjectFactory.h"
 #include "Server/OutgoingQueues.h"
 #include "Server/Player.h"
@@ -15,8 +16,6 @@
 #include "Server/ServerClock.h"
 
 namespace {
-
-constexpr int kPlayerType = 0;
 
 // The pose and team data that every ObjectInfo about a player carries.
 void describePlayer(Morvik::ObjectInfo& info, Player* player) {

@@ -1,10 +1,12 @@
 #include "Server/Player.h"
 
+#include "Common/Controls.h"
 #include "Common/GameState.h"
+#include "Common/MessageConversions.h"
+#include "Common/ObjectTypes.h"
 #include "Common/Protobuf/Object.pb.h"
 #include "Common/SceneGraph.h"
 #include "Common/TcpConnection.h"
-#include "Server/MessageFields.h"
 #include "Server/ObjectFactory.h"
 #include "Server/OutgoingQueues.h"
 #include "Server/PlayerKey.h"
@@ -33,12 +35,12 @@ Player::Player(int serverId, std::uint32_t counter, bool blueTeam)
 void Player::init() {
     fireTimer = 0;
     inputMask = 0;
-    if (shapeKind == 0) {
-        shapeKind = 1;
+    if (shapeKind == kNoShape) {
+        shapeKind = kSphereShape;
         sphere = new SphereShape{&position, kRadius};
     }
     respawn(false);
-    objectType = 0;
+    objectType = kPlayerType;
     score = 0;
 }
 
@@ -58,9 +60,11 @@ void* Player::getConnectionKey() {
 }
 
 void Player::applyInput(float dt) {
-    // One unit of velocity per axis per tick with controls held; no dt factor.
-    const Vec3 thrust(axis(inputMask, kRight, kLeft), axis(inputMask, kUp, kDown),
-                      axis(inputMask, kForward, kBackward));
+    // One unit of velocity per axis per tick with controls held; no dt factor. The ship looks
+    // along +z with +y up, so the pilot's left is +x.
+    const Vec3 thrust(axis(inputMask, controls::kLeft, controls::kRight),
+                      axis(inputMask, controls::kUp, controls::kDown),
+                      axis(inputMask, controls::kForward, controls::kBack));
     velocity += orientation.rotate(thrust);
     if (velocity.length() > kMaxSpeed) {
         velocity.normalize();
@@ -69,7 +73,7 @@ void Player::applyInput(float dt) {
     position += velocity * dt;
 
     fireTimer += dt;
-    if ((inputMask & kFire) != 0 && fireTimer > kFireInterval) {
+    if ((inputMask & controls::kFire) != 0 && fireTimer > kFireInterval) {
         fire();
     }
     // The controls of one ClientUpdate act in exactly one tick.
@@ -86,7 +90,7 @@ void Player::fire() {
 
     Morvik::ObjectInfo info;
     info.set_id(shot->id);
-    info.set_objecttype(1);
+    info.set_objecttype(kProjectileType);
     setPosition(info.mutable_position(), shot->position);
     setOrientation(info.mutable_orientation(), shot->orientation);
     Morvik::ProjectileData* data = info.mutable_projectiledata();
@@ -99,7 +103,7 @@ void Player::fire() {
 }
 
 void Player::onCollision(CollisionObject* other) {
-    if (other->objectType != 1) {
+    if (other->objectType != kProjectileType) {
         return;
     }
     auto* shot = dynamic_cast<Projectile*>(other);
@@ -108,7 +112,7 @@ void Player::onCollision(CollisionObject* other) {
     }
     // The shooter may have left; then nobody scores.
     auto* shooter = dynamic_cast<Player*>(SceneGraph::getInstance()->find(shot->ownerId));
-    if (shooter != nullptr && shooter->objectType != 0) {
+    if (shooter != nullptr && shooter->objectType != kPlayerType) {
         shooter = nullptr;
     }
 
@@ -136,7 +140,7 @@ void Player::onCollision(CollisionObject* other) {
 void Player::sendObjectInfo() {
     Morvik::ObjectInfo info;
     info.set_id(id);
-    info.set_objecttype(0);
+    info.set_objecttype(kPlayerType);
     setOrientation(info.mutable_orientation(), orientation);
     setPosition(info.mutable_position(), position);
     Morvik::PlayerData* data = info.mutable_playerdata();

@@ -12,15 +12,6 @@ class TcpConnection;
 // One ship per connected client: its controls, thrust, firing, health and score.
 class Player : public CollisionObject {
 public:
-    // Bits of inputMask (ClientUpdate boostersOn).
-    static constexpr std::uint32_t kForward = 0x1;
-    static constexpr std::uint32_t kBackward = 0x2;
-    static constexpr std::uint32_t kLeft = 0x4;
-    static constexpr std::uint32_t kRight = 0x8;
-    static constexpr std::uint32_t kUp = 0x10;
-    static constexpr std::uint32_t kDown = 0x20;
-    static constexpr std::uint32_t kFire = 0x40000000;
-
     static constexpr float kMaxSpeed = 50.0f;
     static constexpr float kFireInterval = 0.5f;
     static constexpr float kShotSpeed = 100.0f;
@@ -54,7 +45,7 @@ public:
     std::uint16_t qport;
     boost::asio::ip::udp::endpoint udpEndpoint;
     std::shared_ptr<TcpConnection> connection;
-    std::uint32_t inputMask;
+    std::uint32_t inputMask;  // the bits of Common/Controls.h
     float fireTimer;
 
 private:

@@ -1,5 +1,6 @@
 #include "Server/Projectile.h"
 
+#include "Common/ObjectTypes.h"
 #include "Common/Protobuf/Object.pb.h"
 #include "Common/SceneGraph.h"
 #include "Server/OutgoingQueues.h"
@@ -9,11 +10,11 @@ Projectile::Projectile(int serverId, std::uint32_t counter)
     : CollisionObject(serverId, counter), ownerId(0), blueTeam(false), lifetime(kLifetime) {
     // The announcing ObjectInfo carries the whole path; a shot is never updated.
     networked = false;
-    if (shapeKind == 0) {
-        shapeKind = 1;
+    if (shapeKind == kNoShape) {
+        shapeKind = kSphereShape;
         sphere = new SphereShape{&position, kRadius};
     }
-    objectType = 1;
+    objectType = kProjectileType;
 }
 
 void Projectile::draw() {}
@@ -33,11 +34,11 @@ void Projectile::onCollision(CollisionObject* other) {
     if (other->id == ownerId) {
         return;
     }
-    if (other->objectType == 0) {
+    if (other->objectType == kPlayerType) {
         destroy();
     }
     // A shot passes through its own team's carrier.
-    if (other->objectType == 3) {
+    if (other->objectType == kCarrierType) {
         auto* carrier = dynamic_cast<TestCube*>(other);
         if (carrier != nullptr && carrier->blueTeam != blueTeam) {
             destroy();

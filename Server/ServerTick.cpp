@@ -2,6 +2,7 @@
 
 #include <iostream>
 
+#include "Common/ObjectTypes.h"
 #include "Common/Platform.h"
 #include "Common/SceneGraph.h"
 #include "Common/Statistics.h"
@@ -14,10 +15,6 @@ double lastTickSeconds = static_cast<double>(getTickCount()) / 1000.0;
 PacketHandler* packetHandler = nullptr;
 
 namespace {
-
-constexpr std::int32_t kPlayerType = 0;
-constexpr std::int32_t kProjectileType = 1;
-constexpr std::int32_t kCarrierType = 3;
 
 // One full turn of the 32-bit millisecond clock.
 constexpr double kClockPeriodSeconds = 4294967.296;
@@ -37,8 +34,7 @@ void serverTick() {
     const double dt = tickTimeStep(now, lastTickSeconds);
     lastTickSeconds = now;
 
-    packetHandler->drainEventList(packetHandler->tcpEvents, packetHandler->tcpMutex);
-    packetHandler->drainEventList(packetHandler->udpEvents, packetHandler->udpMutex);
+    packetHandler->processEvents();
 
     SceneGraph* world = SceneGraph::getInstance();
     SceneGraph::ObjectList* players = world->getObjectsOfType(kPlayerType);

@@ -1,10 +1,11 @@
 // The server build's part of Transform and CollisionObject: ids made from the server id and
 // the factory counter, the send state, and the send rule in update().
 #include "Common/CollisionObject.h"
+#include "Common/MessageConversions.h"
+#include "Common/ObjectTypes.h"
 #include "Common/Protobuf/Object.pb.h"
 #include "Common/Transform.h"
 #include "Server/Distance.h"
-#include "Server/MessageFields.h"
 #include "Server/OutgoingQueues.h"
 #include "Server/ServerClock.h"
 
@@ -19,7 +20,7 @@ std::uint64_t makeObjectId(int serverId, std::uint32_t counter) {
 Transform::Transform() : Transform(0, 0) {}
 
 Transform::Transform(int serverId, std::uint32_t counter)
-    : objectType(-1),
+    : objectType(kNoType),
       parent(nullptr),
       id(makeObjectId(serverId, counter)),
       scale(1, 1, 1),
@@ -37,7 +38,7 @@ void Transform::init() {
     scale = Vec3(1, 1, 1);
     timeSinceSample = 0;
     timeSinceSend = 0;
-    objectType = -1;
+    objectType = kNoType;
     networked = true;
     teleport = true;
 }
@@ -66,10 +67,11 @@ void Transform::sendUpdate() {
 }
 
 CollisionObject::CollisionObject(int serverId, std::uint32_t counter)
-    : Transform(serverId, counter), sphere(nullptr), segment(nullptr), shapeKind(0) {
+    : Transform(serverId, counter), sphere(nullptr), segment(nullptr), shapeKind(kNoShape) {
     init();
 }
 
-CollisionObject::CollisionObject() : Transform(), sphere(nullptr), segment(nullptr), shapeKind(0) {
+CollisionObject::CollisionObject()
+    : Transform(), sphere(nullptr), segment(nullptr), shapeKind(kNoShape) {
     init();
 }

@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "Common/ObjectTypes.h"
 #include "Common/Platform.h"
 #include "Common/SceneGraph.h"
 #include "Common/Statistics.h"
@@ -100,8 +101,8 @@ void Statistics::appendLogLine() {
             std::fprintf(file, ",%15d", truncateRate(rates[group + channel]));
         }
     }
-    std::fprintf(file, ",%15d", countObjects(0));
-    std::fprintf(file, ",%15d", countObjects(1));
+    std::fprintf(file, ",%15d", countObjects(kPlayerType));
+    std::fprintf(file, ",%15d", countObjects(kProjectileType));
     std::fprintf(file, ",%15d", static_cast<int>(cpuPercent(*sampler)));
     std::fprintf(file, ",%15lu", static_cast<unsigned long>(sampleWorkingSet(*sampler)));
     std::fputs(",\n", file);

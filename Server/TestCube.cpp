@@ -1,9 +1,10 @@
 #include "Server/TestCube.h"
+#include "Common/ObjectTypes.h"
 
 TestCube::TestCube(bool blueTeam) : CollisionObject(), blueTeam(blueTeam) {
-    objectType = 3;
-    if (shapeKind == 0) {
-        shapeKind = 1;
+    objectType = kCarrierType;
+    if (shapeKind == kNoShape) {
+        shapeKind = kSphereShape;
         sphere = new SphereShape{&position, kRadius};
     }
 }

@@ -14,6 +14,7 @@
 
 #include "Common/ConsoleLog.h"
 #include "Common/GameState.h"
+#include "Common/Platform.h"
 #include "Common/SceneGraph.h"
 #include "Common/Statistics.h"
 #include "Common/TaskScheduler.h"
@@ -33,13 +34,7 @@ namespace {
 
 constexpr std::int64_t kMicrosecondsPerMinute = 60000000;
 
-// Ends the process from any thread. The other threads keep running until the very end, so
-// no static destructor may pull their objects away: flush what was written, then leave.
-[[noreturn]] void endProcess(int code) {
-    std::cout.flush();
-    std::fflush(stdout);
-    std::_Exit(code);
-}
+using platform::endProcess;
 
 void runNetwork() {
     ioService.run();

@@ -2,12 +2,13 @@
 
 #include <GL/gl.h>
 
+#include "Common/ObjectTypes.h"
 #include "Common/SceneGraph.h"
 #include "client/MVEntryPoint.h"
 #include "client/ResourceManager.h"
 
 Billboard::Billboard(std::uint64_t id) : Transform(id), lifetime(1.0f) {
-    objectType = 2;
+    objectType = kExplosionType;
     // A copy: the explosion keeps facing where the camera looked at this moment.
     orientation = *MVEntryPoint::getInstance()->getCamera().getOrientation();
 }

@@ -1,6 +1,7 @@
 // The client build's constructors and update of the world core: the client only predicts.
 
 #include "Common/CollisionObject.h"
+#include "Common/ObjectTypes.h"
 #include "Common/Transform.h"
 
 Transform::Transform() : Transform(std::uint64_t{0}) {}
@@ -13,7 +14,7 @@ void Transform::init() {
     parent = nullptr;
     children.clear();
     scale = Vec3(1, 1, 1);
-    objectType = -1;
+    objectType = kNoType;
     timeSinceSample = 0.0f;
 }
 

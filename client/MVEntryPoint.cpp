@@ -6,7 +6,9 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "Common/Controls.h"
 #include "Common/GameState.h"
+#include "Common/MessageConversions.h"
 #include "Common/Platform.h"
 #include "Common/Protobuf/Object.pb.h"
 #include "Common/SceneGraph.h"
@@ -24,16 +26,16 @@ constexpr float kSendInterval = 0.05f;        // seconds of frame time per Clien
 constexpr float kMouseRadPerPixel = -0.005f;  // both axes
 constexpr float kRollRate = 1.0f;             // radians per second
 constexpr float kLowHealth = 20.0f;
-constexpr std::uint32_t kFireBit = 0x40000000u;
 const char* const kHudFont = "arial.ttf";
 
-// The held controls and the bit each adds to boostersOn; the server gives them meaning.
+// The held keys and the control each stands for.
 struct Control {
     SDLKey key;
     std::uint32_t bit;
 };
 constexpr Control kControls[] = {
-    {SDLK_w, 1}, {SDLK_s, 2}, {SDLK_d, 4}, {SDLK_a, 8}, {SDLK_SPACE, 16}, {SDLK_c, 32},
+    {SDLK_w, controls::kForward}, {SDLK_s, controls::kBack},   {SDLK_d, controls::kRight},
+    {SDLK_a, controls::kLeft},    {SDLK_SPACE, controls::kUp}, {SDLK_c, controls::kDown},
 };
 
 bool hudDrawnBefore = false;
@@ -104,12 +106,12 @@ void MVEntryPoint::update(float dt) {
         }
     }
     if (window.isMouseButtonDown()) {
-        mask += kFireBit;
+        mask += controls::kFire;
     }
     Morvik::ClientUpdate message;
     message.set_boosterson(mask);
     // This frame's rotations are still pending: they reach the orientation at the next apply.
-    toOrientation(message.mutable_orientation(), *camera.getOrientation());
+    setOrientation(message.mutable_orientation(), *camera.getOrientation());
     Sender::getInstance()->sendClientUpdate(message);
     // The surplus over the interval is dropped, so one frame sends at most one update.
     sendAccumulator = 0.0f;

@@ -8,8 +8,8 @@
 #include <memory>
 
 #include "Common/ConsoleLog.h"
+#include "Common/Platform.h"
 #include "Common/SceneGraph.h"
-#include "client/ClientExit.h"
 #include "client/PacketReceiver.h"
 #include "client/Sender.h"
 
@@ -50,11 +50,10 @@ bool NetworkManager::connect(std::string host, std::string port, std::uint32_t u
         PacketReceiver* connectedReceiver = receiver;
         TcpConnection::Ptr connection = tcpSocket;
         boost::asio::post(ioService, [connectedReceiver, connection]() {
-            connectedReceiver->startTCPReceive(connection);
+            connectedReceiver->armTCPReceive(connection);
         });
 
         Sender* sender = Sender::getInstance();
-        sender->setTcpSocket(tcpSocket);
         sender->setUdpSocket(udpSocket);
         sender->setServerEndpoint(serverEndpoint.release());  // lives as long as the process
         return true;
@@ -86,6 +85,6 @@ void NetworkManager::runIoService() {
     } catch (const std::exception& error) {
         // Without its network thread the client can neither hear nor be heard.
         consoleLog("Exception: %s\n", error.what());
-        clientExit(1);
+        platform::endProcess(1);
     }
 }

@@ -1,6 +1,7 @@
 #include "client/ObjectFactory.h"
 
 #include "Common/ConsoleLog.h"
+#include "Common/ObjectTypes.h"
 #include "Common/SceneGraph.h"
 #include "client/Billboard.h"
 
@@ -10,7 +11,7 @@ ObjectFactory* ObjectFactory::getInstance() {
 }
 
 Transform* ObjectFactory::createType(int type) {
-    if (type != 2) {
+    if (type != kExplosionType) {
         consoleLog("Error creating type of %d", type);
         return nullptr;
     }

@@ -6,10 +6,11 @@
 
 #include "Common/ConsoleLog.h"
 #include "Common/GameState.h"
+#include "Common/MessageConversions.h"
+#include "Common/ObjectTypes.h"
+#include "Common/Platform.h"
 #include "Common/Protobuf/Object.pb.h"
 #include "Common/SceneGraph.h"
-#include "client/ClientExit.h"
-#include "client/MessageConversions.h"
 #include "client/ObjectFactory.h"
 #include "client/Player.h"
 #include "client/Projectile.h"
@@ -65,12 +66,12 @@ void PacketReceiver::handleUdpTimeout(const boost::system::error_code& error) {
     }
     consoleLog("No UDP packet received in %u - exiting with error %s\n", udpTimeout,
                error.message().c_str());
-    clientExit(1);
+    platform::endProcess(1);
 }
 
 bool PacketReceiver::onConnectionClosed(const TcpConnection::Ptr&) {
     consoleLog("Connection closed - exiting\n");
-    clientExit(0);
+    platform::endProcess(0);
 }
 
 bool PacketReceiver::onWelcome(const Morvik::Welcome& message) {
@@ -84,13 +85,13 @@ bool PacketReceiver::onObjectInfo(const Morvik::ObjectInfo& message) {
     const std::uint32_t type = message.objecttype();
     Transform* object = sceneGraph->find(id);
     if (object == nullptr) {
-        if (type == 0) {
+        if (type == kPlayerType) {
             const Morvik::PlayerData& data = message.playerdata();
             if (!message.has_playerdata() || !data.has_blueteam() || !data.has_name()) {
                 return true;
             }
             object = new Player(id, data.blueteam(), truncatedHealth(data.health()));
-        } else if (type == 1) {
+        } else if (type == kProjectileType) {
             auto* projectile = new Projectile(id);
             if (message.has_projectiledata()) {
                 // The first sample keeps sampleVelocity, so the shot flies on from it.
@@ -107,7 +108,7 @@ bool PacketReceiver::onObjectInfo(const Morvik::ObjectInfo& message) {
     object->applyNetworkState(message.timestamp(), toVec3(message.position()),
                               toQuaternion(message.orientation()), true);
 
-    if (type == 0) {
+    if (type == kPlayerType) {
         const Morvik::PlayerData& data = message.playerdata();
         // An id known as something else than a ship takes no player data.
         if (auto* player = dynamic_cast<Player*>(object)) {
@@ -140,12 +141,12 @@ bool PacketReceiver::onObjectDestroy(const Morvik::ObjectDestroy& message) {
         return true;
     }
     sceneGraph->remove(object);
-    if (object->objectType == 0) {
+    if (object->objectType == kPlayerType) {
         const auto* player = dynamic_cast<const Player*>(object);
         consoleLog("Player %s logged out\n", player != nullptr ? player->name.c_str() : "");
-    } else if (object->objectType == 1) {
+    } else if (object->objectType == kProjectileType) {
         ObjectFactory* factory = ObjectFactory::getInstance();
-        Transform* explosion = factory->createType(2);
+        Transform* explosion = factory->createType(kExplosionType);
         if (explosion != nullptr) {
             explosion->position = object->position;
             factory->addToScene(explosion);

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 
+#include "Common/ObjectTypes.h"
 #include "Common/Protobuf/Object.pb.h"
 #include "client/Render.h"
 #include "client/ResourceManager.h"
@@ -35,7 +36,7 @@ Player::Player(std::uint64_t id, bool blueTeam, std::int32_t health)
       score(0),
       catchUpRotation() {
     ResourceManager::getInstance()->preloadTexture("texture-white.png");
-    objectType = 0;
+    objectType = kPlayerType;
 }
 
 void Player::applyNetworkState(std::uint32_t timestamp, const Vec3& position,

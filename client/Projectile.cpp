@@ -2,12 +2,13 @@
 
 #include <GL/gl.h>
 
+#include "Common/ObjectTypes.h"
 #include "Common/SceneGraph.h"
 #include "client/Render.h"
 #include "client/ResourceManager.h"
 
 Projectile::Projectile(std::uint64_t id) : CollisionObject(id), lifetime(20.0f), blueTeam(false) {
-    objectType = 1;
+    objectType = kProjectileType;
 }
 
 void Projectile::update(float dt) {

@@ -28,10 +28,6 @@ void Sender::setUdpSocket(boost::asio::ip::udp::socket* socket) {
     udpSocket = socket;
 }
 
-void Sender::setTcpSocket(TcpConnection::Ptr connection) {
-    tcpSocket = std::move(connection);
-}
-
 std::string* Sender::buildPacket(MessageType type, const google::protobuf::Message& message) {
     auto* datagram = new std::string;
     datagram->push_back(static_cast<char>(qport & 0xFF));
@@ -75,11 +71,4 @@ void Sender::handleSend(const boost::system::error_code& error, std::size_t byte
         Statistics::getInstance()->addBytes(bytesSent, udp_sent);
         Statistics::getInstance()->addPackets(1, udp_sent);
     }
-}
-
-void toOrientation(Morvik::Orientation* out, const Quaternion& q) {
-    out->set_w(q.w);
-    out->set_x(q.x);
-    out->set_y(q.y);
-    out->set_z(q.z);
 }

@@ -6,16 +6,13 @@
 #include <string>
 
 #include "Common/FrameCodec.h"
-#include "Common/Quaternion.h"
-#include "Common/TcpConnection.h"
 
 namespace google::protobuf {
 class Message;
 }
 namespace Morvik {
 class ClientUpdate;
-class Orientation;
-}  // namespace Morvik
+}
 
 // The client's only way of sending: one schema message per datagram, qport in front, to the
 // server's UDP endpoint. Unwired (no socket or endpoint yet) it drops everything silently.
@@ -29,7 +26,6 @@ public:
     void setQport(std::uint16_t qport);
     void setServerEndpoint(boost::asio::ip::udp::endpoint* endpoint);
     void setUdpSocket(boost::asio::ip::udp::socket* socket);
-    void setTcpSocket(TcpConnection::Ptr connection);
 
     // qport (u16 LE), then one frame. The caller owns the result.
     std::string* buildPacket(MessageType type, const google::protobuf::Message& message);
@@ -41,7 +37,6 @@ public:
     void handleSend(const boost::system::error_code& error, std::size_t bytesSent,
                     const std::string& datagram);
 
-    TcpConnection::Ptr tcpSocket;  // nothing is sent over it from here
     boost::asio::ip::udp::socket* udpSocket = nullptr;
     boost::asio::ip::udp::endpoint* serverEndpoint = nullptr;
     std::uint16_t qport = 0;  // 0 until the first Welcome
@@ -49,5 +44,3 @@ public:
 private:
     Sender() = default;
 };
-
-void toOrientation(Morvik::Orientation* out, const Quaternion& q);

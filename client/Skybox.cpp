@@ -3,7 +3,6 @@
 #include <GL/gl.h>
 
 #include "client/ResourceManager.h"
-#include "client/Window.h"
 
 namespace {
 
@@ -32,8 +31,8 @@ Skybox::Skybox(std::string textureName) : textureName(textureName) {
     ResourceManager::getInstance()->preloadTexture(textureName);
 }
 
-void Skybox::draw(Vec3 position) {
-    const float h = window.video.zFar * 0.5f;
+void Skybox::draw(Vec3 eye, float farDistance) {
+    const float h = farDistance * 0.5f;
     const float e = kInset;
 
     glPushMatrix();
@@ -42,7 +41,7 @@ void Skybox::draw(Vec3 position) {
     glDisable(GL_LIGHTING);
     glDisable(GL_BLEND);
     glColor4f(1, 1, 1, 1);
-    glTranslatef(position.x, position.y, position.z);
+    glTranslatef(eye.x, eye.y, eye.z);
     glBindTexture(GL_TEXTURE_2D, ResourceManager::getInstance()->getTexture(textureName));
 
     // The sides run along the middle row as one band: x = +h, z = -h, x = -h, z = +h.

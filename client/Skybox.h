@@ -11,7 +11,8 @@ class Skybox {
 public:
     // Preloads the texture, so the image is decoded at set-up rather than in the first frame.
     explicit Skybox(std::string textureName);
-    void draw(Vec3 position);
+    // Around the eye, for the far clipping distance the projection uses.
+    void draw(Vec3 eye, float farDistance);
 
     std::string textureName;
 };

@@ -2,11 +2,12 @@
 
 #include <GL/gl.h>
 
+#include "Common/ObjectTypes.h"
 #include "client/Render.h"
 #include "client/ResourceManager.h"
 
 TestCube::TestCube(std::uint64_t id, bool blueTeam) : CollisionObject(id), blueTeam(blueTeam) {
-    objectType = 3;
+    objectType = kCarrierType;
     ResourceManager* resources = ResourceManager::getInstance();
     resources->preloadTexture("carrier-texture-white.png");
     resources->preloadModel("carrier.obj");

@@ -5,8 +5,8 @@
 
 #include <cstdio>
 
+#include "Common/Platform.h"
 #include "Common/TaskScheduler.h"
-#include "client/ClientExit.h"
 #include "client/Skybox.h"
 
 Window window;
@@ -19,7 +19,7 @@ Window::~Window() {
 void Window::init() {
     if (SDL_Init(SDL_INIT_EVERYTHING) < 0) {
         std::fprintf(stderr, "Couldn't initialize SDL: %s\n", SDL_GetError());
-        clientExit(1);
+        platform::endProcess(1);
     }
     setGLAttributes();
     setVideoMode(800, 600, false);
@@ -43,7 +43,7 @@ void Window::setVideoMode(int width, int height, bool fullscreen) {
         std::fprintf(stderr, "Couldn't set %dx%d OpenGL video mode: %s\n", width, height,
                      SDL_GetError());
         SDL_Quit();
-        clientExit(2);
+        platform::endProcess(2);
     }
     initGL();
 }
@@ -129,6 +129,6 @@ void Window::setSkybox(std::string textureName) {
 
 void Window::drawSkybox(Vec3 cameraPosition) {
     if (skybox != nullptr) {
-        skybox->draw(cameraPosition);
+        skybox->draw(cameraPosition, video.zFar);
     }
 }

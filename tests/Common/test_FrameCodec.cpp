@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Common/FrameCodec.h"
+#include "Common/ObjectTypes.h"
 #include "Common/Protobuf/Object.pb.h"
 
 namespace {
@@ -80,7 +81,7 @@ TEST(FrameCodec, AppendFrameWritesLittleEndianLengthTypeAndBody) {
 TEST(FrameCodec, TypeBytesAreTheWireNumbers) {
     Morvik::ObjectInfo info;
     info.set_id(1);
-    info.set_objecttype(0);
+    info.set_objecttype(kPlayerType);
     info.set_timestamp(2);
     info.mutable_position()->set_x(0.0f);
     info.mutable_position()->set_y(0.0f);

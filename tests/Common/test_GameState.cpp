@@ -6,6 +6,7 @@
 #include <ctime>
 
 #include "Common/GameState.h"
+#include "Common/ObjectTypes.h"
 #include "Common/SceneGraph.h"
 
 namespace {
@@ -60,7 +61,7 @@ protected:
     void addPlayers(int n) {
         for (int i = 0; i < n; ++i) {
             auto* p = new Transform(static_cast<std::uint64_t>(i + 1));
-            p->objectType = 0;
+            p->objectType = kPlayerType;
             SceneGraph::getInstance()->add(p);
         }
     }

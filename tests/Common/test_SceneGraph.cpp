@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "Common/CollisionObject.h"
+#include "Common/ObjectTypes.h"
 #include "Common/SceneGraph.h"
 
 namespace {
@@ -72,27 +73,27 @@ protected:
 TEST_F(SceneGraphTest, RootIsAnUntypedTransformWithIdZero) {
     EXPECT_EQ(graph, SceneGraph::getInstance());
     EXPECT_EQ(graph->id, 0u);
-    EXPECT_EQ(graph->objectType, -1);
+    EXPECT_EQ(graph->objectType, kNoType);
     EXPECT_EQ(graph->parent, nullptr);
 }
 
 TEST_F(SceneGraphTest, AddHangsTheObjectUnderTheRootAndFilesIt) {
-    auto* p = new Probe("p", 42, 1);
+    auto* p = new Probe("p", 42, kProjectileType);
     graph->add(p);
     EXPECT_EQ(p->parent, graph);
     ASSERT_EQ(graph->children.size(), 1u);
     EXPECT_EQ(graph->children.front(), p);
     EXPECT_EQ(graph->find(42), p);
     EXPECT_EQ(graph->find(43), nullptr);
-    ASSERT_NE(graph->getObjectsOfType(1), nullptr);
-    EXPECT_EQ(graph->getObjectsOfType(1)->size(), 1u);
+    ASSERT_NE(graph->getObjectsOfType(kProjectileType), nullptr);
+    EXPECT_EQ(graph->getObjectsOfType(kProjectileType)->size(), 1u);
 }
 
 TEST_F(SceneGraphTest, UpdateAllGoesDepthFirstParentBeforeChildren) {
     Probe root("root", 1, 3);
-    auto* a = new Probe("A", 2, 3);
-    auto* a1 = new Probe("A1", 3, 3);
-    auto* b = new Probe("B", 4, 3);
+    auto* a = new Probe("A", 2, kCarrierType);
+    auto* a1 = new Probe("A1", 3, kCarrierType);
+    auto* b = new Probe("B", 4, kCarrierType);
     a->children.push_back(a1);
     root.children.push_back(a);
     root.children.push_back(b);
@@ -103,9 +104,9 @@ TEST_F(SceneGraphTest, UpdateAllGoesDepthFirstParentBeforeChildren) {
 }
 
 TEST_F(SceneGraphTest, ObjectsAddedDuringTheWalkAreReachedInTheSamePass) {
-    auto* shooter = new Probe("shooter", 1, 0, 11, fakeConnection(0x10));
-    auto* other = new Probe("other", 2, 0, 12, fakeConnection(0x20));
-    shooter->spawnOnUpdate = new Probe("shot", 3, 1);
+    auto* shooter = new Probe("shooter", 1, kPlayerType, 11, fakeConnection(0x10));
+    auto* other = new Probe("other", 2, kPlayerType, 12, fakeConnection(0x20));
+    shooter->spawnOnUpdate = new Probe("shot", 3, kProjectileType);
     graph->add(shooter);
     graph->add(other);
     graph->updateAll(0.03f);
@@ -114,7 +115,7 @@ TEST_F(SceneGraphTest, ObjectsAddedDuringTheWalkAreReachedInTheSamePass) {
 }
 
 TEST_F(SceneGraphTest, RemovalIsDeferredUntilTheFlush) {
-    auto* p = new Probe("p", 42, 1);
+    auto* p = new Probe("p", 42, kProjectileType);
     graph->add(p);
     graph->remove(p);
     EXPECT_EQ(graph->find(42), p);
@@ -127,13 +128,13 @@ TEST_F(SceneGraphTest, RemovalIsDeferredUntilTheFlush) {
     EXPECT_EQ(deletions("p"), 1);
     EXPECT_EQ(graph->find(42), nullptr);
     EXPECT_TRUE(graph->children.empty());
-    EXPECT_TRUE(graph->getObjectsOfType(1)->empty());
+    EXPECT_TRUE(graph->getObjectsOfType(kProjectileType)->empty());
     EXPECT_TRUE(graph->pendingRemovals.empty());
     EXPECT_TRUE(graph->pendingUnlinks.empty());
 }
 
 TEST_F(SceneGraphTest, RemovingTwiceDeletesOnce) {
-    auto* p = new Probe("p", 42, 1);
+    auto* p = new Probe("p", 42, kProjectileType);
     graph->add(p);
     graph->remove(p);
     graph->remove(p);
@@ -148,13 +149,13 @@ TEST_F(SceneGraphTest, RemovingTwiceDeletesOnce) {
 }
 
 TEST_F(SceneGraphTest, UnlinksAreGroupedByParent) {
-    auto* holder = new Probe("holder", 1, 3);
+    auto* holder = new Probe("holder", 1, kCarrierType);
     graph->add(holder);
-    auto* inner = new Probe("inner", 2, 1);
+    auto* inner = new Probe("inner", 2, kProjectileType);
     inner->parent = holder;
     holder->children.push_back(inner);
     graph->fileObject(inner, inner->objectType);
-    auto* outer = new Probe("outer", 3, 1);
+    auto* outer = new Probe("outer", 3, kProjectileType);
     graph->add(outer);
 
     graph->remove(inner);
@@ -171,9 +172,9 @@ TEST_F(SceneGraphTest, UnlinksAreGroupedByParent) {
 TEST_F(SceneGraphTest, ParentAndChildRemovedTogetherAreEachDeletedOnce) {
     for (bool parentFirst : {true, false}) {
         deleteLog.clear();
-        auto* parent = new Probe("parent", 1, 3);
+        auto* parent = new Probe("parent", 1, kCarrierType);
         graph->add(parent);
-        auto* child = new Probe("child", 2, 1);
+        auto* child = new Probe("child", 2, kProjectileType);
         child->parent = parent;
         parent->children.push_back(child);
         graph->fileObject(child, 1);
@@ -192,8 +193,8 @@ TEST_F(SceneGraphTest, ParentAndChildRemovedTogetherAreEachDeletedOnce) {
 }
 
 TEST_F(SceneGraphTest, RemovalQueuedDuringTheFlushWaitsForTheNextOne) {
-    auto* first = new RemovingProbe("first", 1, 1);
-    auto* second = new Probe("second", 2, 1);
+    auto* first = new RemovingProbe("first", 1, kProjectileType);
+    auto* second = new Probe("second", 2, kProjectileType);
     first->victim = second;
     graph->add(first);
     graph->add(second);
@@ -208,7 +209,7 @@ TEST_F(SceneGraphTest, RemovalQueuedDuringTheFlushWaitsForTheNextOne) {
 }
 
 TEST_F(SceneGraphTest, ObjectWithoutParentIsDeletedWithoutUnlinking) {
-    auto* loose = new Probe("loose", 9, 1);
+    auto* loose = new Probe("loose", 9, kProjectileType);
     graph->fileObject(loose, 1);
     graph->remove(loose);
     graph->remove(loose);
@@ -216,7 +217,7 @@ TEST_F(SceneGraphTest, ObjectWithoutParentIsDeletedWithoutUnlinking) {
     graph->flushRemovals();
     EXPECT_EQ(deletions("loose"), 1);
     EXPECT_EQ(graph->find(9), nullptr);
-    EXPECT_TRUE(graph->getObjectsOfType(1)->empty());
+    EXPECT_TRUE(graph->getObjectsOfType(kProjectileType)->empty());
 
     graph->remove(graph);  // the root is never removed
     graph->remove(nullptr);
@@ -224,10 +225,10 @@ TEST_F(SceneGraphTest, ObjectWithoutParentIsDeletedWithoutUnlinking) {
 }
 
 TEST_F(SceneGraphTest, GroupsAppearOnFirstUseAndStay) {
-    EXPECT_EQ(graph->getObjectsOfType(0), nullptr);
-    auto* player = new Probe("player", 1, 0, 100, fakeConnection(0x100));
+    EXPECT_EQ(graph->getObjectsOfType(kPlayerType), nullptr);
+    auto* player = new Probe("player", 1, kPlayerType, 100, fakeConnection(0x100));
     graph->add(player);
-    SceneGraph::ObjectList* players = graph->getObjectsOfType(0);
+    SceneGraph::ObjectList* players = graph->getObjectsOfType(kPlayerType);
     ASSERT_NE(players, nullptr);
     EXPECT_EQ(*players, SceneGraph::ObjectList{player});
 
@@ -235,20 +236,20 @@ TEST_F(SceneGraphTest, GroupsAppearOnFirstUseAndStay) {
     for (std::int32_t type = 1; type < 40; ++type) {
         graph->add(new Probe("x", 1000 + static_cast<std::uint64_t>(type), type));
     }
-    EXPECT_EQ(graph->getObjectsOfType(0), players);
+    EXPECT_EQ(graph->getObjectsOfType(kPlayerType), players);
     EXPECT_EQ(*players, SceneGraph::ObjectList{player});
 
     graph->remove(player);
     graph->flushRemovals();
-    ASSERT_EQ(graph->getObjectsOfType(0), players);
+    ASSERT_EQ(graph->getObjectsOfType(kPlayerType), players);
     EXPECT_TRUE(players->empty());
 }
 
 TEST_F(SceneGraphTest, GroupsKeepFirstAppearanceAndFilingOrder) {
-    auto* s1 = new Probe("s1", 1, 1);
-    auto* p1 = new Probe("p1", 2, 0, 21, fakeConnection(0x21));
-    auto* s2 = new Probe("s2", 3, 1);
-    auto* u = new Probe("u", 4, -1);
+    auto* s1 = new Probe("s1", 1, kProjectileType);
+    auto* p1 = new Probe("p1", 2, kPlayerType, 21, fakeConnection(0x21));
+    auto* s2 = new Probe("s2", 3, kProjectileType);
+    auto* u = new Probe("u", 4, kNoType);
     graph->add(s1);
     graph->add(p1);
     graph->add(s2);
@@ -257,21 +258,21 @@ TEST_F(SceneGraphTest, GroupsKeepFirstAppearanceAndFilingOrder) {
     for (const auto& group : graph->typeGroups) {
         order.push_back(group.first);
     }
-    EXPECT_EQ(order, (std::vector<std::int32_t>{1, 0, -1}));
-    EXPECT_EQ(*graph->getObjectsOfType(1), (SceneGraph::ObjectList{s1, s2}));
+    EXPECT_EQ(order, (std::vector<std::int32_t>{kProjectileType, kPlayerType, kNoType}));
+    EXPECT_EQ(*graph->getObjectsOfType(kProjectileType), (SceneGraph::ObjectList{s1, s2}));
 
     // Untyped objects have a group too, and leave it when removed.
-    EXPECT_EQ(*graph->getObjectsOfType(-1), SceneGraph::ObjectList{u});
+    EXPECT_EQ(*graph->getObjectsOfType(kNoType), SceneGraph::ObjectList{u});
     graph->remove(u);
     graph->remove(s1);
     graph->flushRemovals();
-    EXPECT_TRUE(graph->getObjectsOfType(-1)->empty());
-    EXPECT_EQ(*graph->getObjectsOfType(1), SceneGraph::ObjectList{s2});
+    EXPECT_TRUE(graph->getObjectsOfType(kNoType)->empty());
+    EXPECT_EQ(*graph->getObjectsOfType(kProjectileType), SceneGraph::ObjectList{s2});
 }
 
 TEST_F(SceneGraphTest, OnlyPlayersAreFiledByKeyAndConnection) {
-    auto* player = new Probe("player", 1, 0, 0x7F0000010001, fakeConnection(0xC0));
-    auto* shot = new Probe("shot", 2, 1, 0x7F0000010002, fakeConnection(0xC1));
+    auto* player = new Probe("player", 1, kPlayerType, 0x7F0000010001, fakeConnection(0xC0));
+    auto* shot = new Probe("shot", 2, kProjectileType, 0x7F0000010002, fakeConnection(0xC1));
     graph->add(player);
     graph->add(shot);
     EXPECT_EQ(graph->keyMap.size(), 1u);
@@ -288,7 +289,7 @@ TEST_F(SceneGraphTest, OnlyPlayersAreFiledByKeyAndConnection) {
 }
 
 TEST_F(SceneGraphTest, KeysAreAskedForAgainAtFlushTime) {
-    auto* player = new Probe("player", 1, 0, 77, fakeConnection(0x77));
+    auto* player = new Probe("player", 1, kPlayerType, 77, fakeConnection(0x77));
     graph->add(player);
     // The player also under the keys it will report when flushed.
     graph->keyMap[88] = player;
@@ -308,8 +309,8 @@ TEST_F(SceneGraphTest, KeysAreAskedForAgainAtFlushTime) {
 }
 
 TEST_F(SceneGraphTest, SameIdFiledTwiceKeepsTheLaterUntilTheLaterGoes) {
-    auto* early = new Probe("early", 5, 1);
-    auto* late = new Probe("late", 5, 1);
+    auto* early = new Probe("early", 5, kProjectileType);
+    auto* late = new Probe("late", 5, kProjectileType);
     graph->add(early);
     graph->add(late);
     EXPECT_EQ(graph->find(5), late);
@@ -326,8 +327,8 @@ TEST_F(SceneGraphTest, SameIdFiledTwiceKeepsTheLaterUntilTheLaterGoes) {
 TEST_F(SceneGraphTest, PlayerKeyReusedByALaterPlayerSurvivesTheEarlierOnesRemoval) {
     // After the qport counter wraps, two players can share a key; the one still playing must
     // stay reachable by its datagrams when the other leaves.
-    auto* early = new Probe("early", 1, 0, 77, fakeConnection(0x10));
-    auto* late = new Probe("late", 2, 0, 77, fakeConnection(0x20));
+    auto* early = new Probe("early", 1, kPlayerType, 77, fakeConnection(0x10));
+    auto* late = new Probe("late", 2, kPlayerType, 77, fakeConnection(0x20));
     graph->add(early);
     graph->add(late);
     graph->remove(early);
@@ -339,13 +340,13 @@ TEST_F(SceneGraphTest, PlayerKeyReusedByALaterPlayerSurvivesTheEarlierOnesRemova
 }
 
 TEST_F(SceneGraphTest, ResetDeletesEverythingAndForgetsGroups) {
-    graph->add(new Probe("a", 1, 0, 5, fakeConnection(0x5)));
-    graph->add(new Probe("b", 2, 1));
+    graph->add(new Probe("a", 1, kPlayerType, 5, fakeConnection(0x5)));
+    graph->add(new Probe("b", 2, kProjectileType));
     graph->remove(graph->find(2));
     graph->resetForTesting();
     EXPECT_EQ(deleteLog.size(), 2u);
     EXPECT_TRUE(graph->children.empty());
-    EXPECT_EQ(graph->getObjectsOfType(0), nullptr);
+    EXPECT_EQ(graph->getObjectsOfType(kPlayerType), nullptr);
     EXPECT_EQ(graph->find(1), nullptr);
     EXPECT_TRUE(graph->keyMap.empty());
     EXPECT_TRUE(graph->pendingRemovals.empty());

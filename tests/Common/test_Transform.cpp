@@ -259,13 +259,13 @@ TEST(CollisionObjectShapes, StartsWithoutShapeAndFreesItsRecords) {
     Vec3 centre(1, 2, 3), start, direction(0, 0, 1);
     auto* plain = new CollisionObject(std::uint64_t{5});
     EXPECT_EQ(plain->id, 5u);
-    EXPECT_EQ(plain->shapeKind, 0);
+    EXPECT_EQ(plain->shapeKind, kNoShape);
     EXPECT_EQ(plain->sphere, nullptr);
     EXPECT_EQ(plain->segment, nullptr);
     expectZero(plain->localDirection);
     EXPECT_EQ(plain->objectType, -1);
     plain->onCollision(plain);  // nothing happens
-    EXPECT_EQ(plain->shapeKind, 0);
+    EXPECT_EQ(plain->shapeKind, kNoShape);
     delete plain;
 
     // Under the leak checker this fails if the records are not freed; the vectors they point

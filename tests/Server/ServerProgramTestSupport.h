@@ -6,12 +6,12 @@
 
 #include <boost/asio/io_service.hpp>
 #include <boost/asio/ip/address_v4.hpp>
-#include <boost/thread/mutex.hpp>
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <thread>
 
-#include "Common/AbstractPacketReceiver.h"
+#include "Common/Statistics.h"
 
 namespace progtest {
 
@@ -39,9 +39,10 @@ inline void pump(boost::asio::io_service& io) {
     io.restart();
 }
 
-inline std::size_t queued(AbstractPacketReceiver& receiver, bool tcp) {
-    boost::mutex::scoped_lock lock(tcp ? receiver.tcpMutex : receiver.udpMutex);
-    return (tcp ? receiver.tcpEvents : receiver.udpEvents).size();
+// Events queued on the TCP or the UDP list since the counters were reset: each one counts as a
+// received message, and here it is counted on this thread.
+inline std::uint64_t queued(bool tcp) {
+    return Statistics::getInstance()->getMessages(tcp ? tcp_rcvd : udp_rcvd);
 }
 
 inline boost::asio::ip::address_v4 loopback() {

@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "Common/ObjectTypes.h"
 #include "Server/TestCube.h"
 #include "Server/World.h"
 #include "ServerTestSupport.h"
@@ -67,7 +68,7 @@ TEST_F(CollisionTest, SphereSegmentMeasuresToTheClosestPointOfTheSegment) {
 
 TEST_F(CollisionTest, ASegmentShapeIsTurnedWithItsObjectInEitherOrder) {
     CollisionObject beam(1, 60);
-    beam.shapeKind = 2;
+    beam.shapeKind = kSegmentShape;
     beam.segment = new SegmentShape{&beam.position, &beam.localDirection};
     beam.localDirection = Vec3(0, 0, 10);
     beam.orientation = fromAxisAngle(1.5707964f, Vec3(0, 1, 0));  // +z turned to +x
@@ -81,7 +82,7 @@ TEST_F(CollisionTest, ASegmentShapeIsTurnedWithItsObjectInEitherOrder) {
     EXPECT_FALSE(intersects(&beam, &shot));
 
     CollisionObject otherBeam(1, 62);
-    otherBeam.shapeKind = 2;
+    otherBeam.shapeKind = kSegmentShape;
     otherBeam.segment = new SegmentShape{&otherBeam.position, &otherBeam.localDirection};
     otherBeam.localDirection = Vec3(0, 0, 10);
     EXPECT_FALSE(intersects(&beam, &otherBeam));  // segment pairs never touch
@@ -99,9 +100,10 @@ TEST_F(CollisionTest, AMissingListMakesThePassDoNothing) {
     Player* blue = joinPlayer();
     addShot(blue, red->position, Vec3(0, 0, 0));
     SceneGraph* world = SceneGraph::getInstance();
-    collideGroups(world->getObjectsOfType(0), nullptr);
-    collideGroups(nullptr, world->getObjectsOfType(1));
-    collideGroups(world->getObjectsOfType(3), world->getObjectsOfType(1));  // no carriers
+    collideGroups(world->getObjectsOfType(kPlayerType), nullptr);
+    collideGroups(nullptr, world->getObjectsOfType(kProjectileType));
+    collideGroups(world->getObjectsOfType(kCarrierType),
+                  world->getObjectsOfType(kProjectileType));  // no carriers
     EXPECT_EQ(red->health, 100.0f);
     EXPECT_TRUE(world->pendingRemovals.empty());
 }
@@ -113,7 +115,7 @@ TEST_F(CollisionTest, AKillRespawnsTheShipInTheSamePassAndRemovesTheShot) {
     blue->position = Vec3(-300, 20, 0);
     Projectile* shot = addShot(red, Vec3(-302, 21, 1), Vec3(0, 0, 0));
     SceneGraph* world = SceneGraph::getInstance();
-    collideGroups(world->getObjectsOfType(0), world->getObjectsOfType(1));
+    collideGroups(world->getObjectsOfType(kPlayerType), world->getObjectsOfType(kProjectileType));
 
     EXPECT_EQ(blue->health, 100.0f);
     EXPECT_EQ(blue->position.x, -500.0f);
@@ -134,7 +136,7 @@ TEST_F(CollisionTest, AShotTouchingTwoShipsDamagesBothAndIsDestroyedOncePerHit) 
     second->position = Vec3(106, 0, 0);
     Projectile* shot = addShot(shooter, Vec3(103, 0, 0), Vec3(0, 0, 0));
     SceneGraph* world = SceneGraph::getInstance();
-    collideGroups(world->getObjectsOfType(0), world->getObjectsOfType(1));
+    collideGroups(world->getObjectsOfType(kPlayerType), world->getObjectsOfType(kProjectileType));
 
     EXPECT_NEAR(first->health, 57.58f, 1e-4f);
     EXPECT_NEAR(second->health, 57.58f, 1e-4f);
@@ -145,7 +147,7 @@ TEST_F(CollisionTest, AShotTouchingTwoShipsDamagesBothAndIsDestroyedOncePerHit) 
     EXPECT_EQ(destroys[1].id(), shot->id);
     ASSERT_EQ(world->pendingRemovals.size(), 1u);
     world->flushRemovals();
-    EXPECT_EQ(world->getObjectsOfType(1)->size(), 0u);
+    EXPECT_EQ(world->getObjectsOfType(kProjectileType)->size(), 0u);
 }
 
 TEST_F(CollisionTest, LaterPairsOfAPassSeeARespawnedShipWhereItNowIs) {
@@ -157,7 +159,7 @@ TEST_F(CollisionTest, LaterPairsOfAPassSeeARespawnedShipWhereItNowIs) {
     Projectile* killer = addShot(red, Vec3(-100, 0, 0), Vec3(0, 0, 0));
     Projectile* late = addShot(red, Vec3(-100, 2, 0), Vec3(0, 0, 0));
     SceneGraph* world = SceneGraph::getInstance();
-    collideGroups(world->getObjectsOfType(0), world->getObjectsOfType(1));
+    collideGroups(world->getObjectsOfType(kPlayerType), world->getObjectsOfType(kProjectileType));
 
     // The first shot killed and moved the ship to -500; the second no longer touches it.
     EXPECT_EQ(blue->health, 100.0f);
@@ -183,8 +185,10 @@ TEST_F(CollisionTest, ABlueShotPassesTheBlueCarrierAndStopsAtTheRedOne) {
         SCOPED_TRACE(tick);
         const float x = shot->position.x;
         insideOwnCarrier = insideOwnCarrier || intersects(shot, carriers.blue);
-        collideGroups(world->getObjectsOfType(0), world->getObjectsOfType(1));
-        collideGroups(world->getObjectsOfType(3), world->getObjectsOfType(1));
+        collideGroups(world->getObjectsOfType(kPlayerType),
+                      world->getObjectsOfType(kProjectileType));
+        collideGroups(world->getObjectsOfType(kCarrierType),
+                      world->getObjectsOfType(kProjectileType));
         // The red carrier (radius 40) stops a shot (radius 1) whose centre is within 41.
         const bool touchesRed = x >= 500.0f - 41.0f;
         ASSERT_EQ(isPending(shot), touchesRed) << "x " << x;
@@ -265,7 +269,7 @@ struct Crowd {
                     case 0:  // no shape: never touches anything
                         break;
                     case 1:
-                        object->shapeKind = 2;
+                        object->shapeKind = kSegmentShape;
                         object->localDirection = Vec3(0, 0, 6);
                         object->segment =
                             new SegmentShape{&object->position, &object->localDirection};
@@ -282,8 +286,8 @@ struct Crowd {
                     default:
                         break;
                 }
-                if (object->shapeKind == 0 && kind(rng) != 0) {
-                    object->shapeKind = 1;
+                if (object->shapeKind == kNoShape && kind(rng) != 0) {
+                    object->shapeKind = kSphereShape;
                     object->sphere = new SphereShape{&object->position, radius};
                 }
                 (list == 0 ? ships : shots).push_back(object.get());

@@ -1,3 +1,4 @@
+#include "Common/ObjectTypes.h"
 #include "Server/ObjectFactory.h"
 #include "Server/TestCube.h"
 #include "Server/World.h"
@@ -44,7 +45,7 @@ TEST_F(ObjectFactoryTest, ANewPlayerIsReadyAtItsSpawnPoint) {
     EXPECT_EQ(player->fireTimer, 0.0f);
     EXPECT_TRUE(player->name.empty());
     EXPECT_EQ(player->position.x, 500.0f);  // red, "point" spawns
-    ASSERT_EQ(player->shapeKind, 1);
+    ASSERT_EQ(player->shapeKind, kSphereShape);
     EXPECT_EQ(player->sphere->radius, 4.0f);
     EXPECT_EQ(player->sphere->centre, &player->position);
     EXPECT_EQ(player->getConnectionKey(), nullptr);
@@ -101,11 +102,11 @@ TEST_F(ObjectFactoryTest, TheCarriersStandAtTheTeamsPointSpawns) {
     for (TestCube* carrier : {carriers.red, carriers.blue}) {
         EXPECT_EQ(carrier->id, 0u);
         EXPECT_EQ(carrier->objectType, 3);
-        ASSERT_EQ(carrier->shapeKind, 1);
+        ASSERT_EQ(carrier->shapeKind, kSphereShape);
         EXPECT_EQ(carrier->sphere->radius, 40.0f);
         EXPECT_EQ(carrier->parent, SceneGraph::getInstance());
     }
-    SceneGraph::ObjectList* group = SceneGraph::getInstance()->getObjectsOfType(3);
+    SceneGraph::ObjectList* group = SceneGraph::getInstance()->getObjectsOfType(kCarrierType);
     ASSERT_NE(group, nullptr);
     ASSERT_EQ(group->size(), 2u);
     EXPECT_EQ((*group)[0], carriers.red);

@@ -2,7 +2,8 @@
 #include <cerrno>
 #include <deque>
 
-#include "Server/MessageFields.h"
+#include "Common/MessageConversions.h"
+#include "Common/ObjectTypes.h"
 #include "ServerTestSupport.h"
 #include "tests/support/LoopbackSupport.h"
 
@@ -16,7 +17,7 @@ namespace {
 Morvik::ObjectInfo infoWithId(std::uint64_t id, std::size_t padding = 0) {
     Morvik::ObjectInfo info;
     info.set_id(id);
-    info.set_objecttype(0);
+    info.set_objecttype(kPlayerType);
     info.set_timestamp(0);
     setPosition(info.mutable_position(), Vec3(1, 2, 3));
     setOrientation(info.mutable_orientation(), Quaternion());
@@ -91,12 +92,12 @@ TEST_F(OutgoingQueuesTest, AFrameIsLengthThenTypeThenBody) {
     Morvik::ObjectDestroy destroy;
     destroy.set_id(300);  // field 1 varint: 0x08, then 300 = 0xAC 0x02
     std::string buffer = "x";
-    OutgoingQueues::appendFrame(destroy, buffer, MessageType::ObjectDestroy);
+    appendFrame(buffer, MessageType::ObjectDestroy, destroy);
     EXPECT_EQ(buffer, std::string("x\x04\x00\x03\x08\xAC\x02", 7));
 
     const Morvik::ObjectInfo big = messageOfSize(300);  // N = 301 = 0x012D
     buffer.clear();
-    OutgoingQueues::appendFrame(big, buffer, MessageType::ObjectInfo);
+    appendFrame(buffer, MessageType::ObjectInfo, big);
     ASSERT_EQ(buffer.size(), 303u);
     EXPECT_EQ(static_cast<unsigned char>(buffer[0]), 0x2D);
     EXPECT_EQ(static_cast<unsigned char>(buffer[1]), 0x01);

@@ -7,6 +7,8 @@
 #include <cmath>
 #include <limits>
 
+#include "Common/Controls.h"
+#include "Common/ObjectTypes.h"
 #include "Server/PlayerKey.h"
 #include "tests/Server/ServerProgramTestSupport.h"
 #include "tests/Server/ServerTestSupport.h"
@@ -35,15 +37,16 @@ protected:
 
     // Connects a client and lets the tick handle its NewConnection.
     Player* join(tcp::socket& client) {
+        const std::uint64_t before = queued(true);
         client.connect(tcp::endpoint(loopback(), handler->tcpPort()));
-        EXPECT_TRUE(pumpUntil(io, [&] { return queued(*handler, true) == 1; }));
+        EXPECT_TRUE(pumpUntil(io, [&] { return queued(true) == before + 1; }));
         handler->drainTCPEvents();
-        SceneGraph::ObjectList* players = SceneGraph::getInstance()->getObjectsOfType(0);
+        SceneGraph::ObjectList* players = SceneGraph::getInstance()->getObjectsOfType(kPlayerType);
         return players && !players->empty() ? static_cast<Player*>(players->back()) : nullptr;
     }
 
     std::size_t playerCount() {
-        SceneGraph::ObjectList* players = SceneGraph::getInstance()->getObjectsOfType(0);
+        SceneGraph::ObjectList* players = SceneGraph::getInstance()->getObjectsOfType(kPlayerType);
         return players ? players->size() : 0;
     }
 
@@ -107,7 +110,7 @@ TEST_F(PacketHandlerTest, AClientGoneBeforeItsTurnGetsNoPlayer) {
         tcp::socket quick(clientIo);
         quick.connect(tcp::endpoint(loopback(), handler->tcpPort()));
     }
-    ASSERT_TRUE(pumpUntil(io, [&] { return queued(*handler, true) == 2; }));
+    ASSERT_TRUE(pumpUntil(io, [&] { return queued(true) == 2; }));
     testing::internal::CaptureStdout();
     handler->drainTCPEvents();
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
@@ -132,8 +135,9 @@ TEST_F(PacketHandlerTest, ClosedConnectionRemovesItsPlayerAndTellsEverybody) {
     OutgoingQueues::getInstance()->tcpBroadcast.clear();
     const std::uint64_t sentBefore = Statistics::getInstance()->getMessages(tcp_sent);
 
+    const std::uint64_t before = queued(true);
     client.close();
-    ASSERT_TRUE(pumpUntil(io, [&] { return queued(*handler, true) == 1; }));
+    ASSERT_TRUE(pumpUntil(io, [&] { return queued(true) == before + 1; }));
     testing::internal::CaptureStdout();
     handler->drainTCPEvents();
     const std::string printed = testing::internal::GetCapturedStdout();
@@ -163,17 +167,18 @@ TEST_F(PacketHandlerTest, ClientUpdateSteersThePlayerOfItsAddressAndQport) {
     const Quaternion turned(0.5f, 0.5f, 0.5f, 0.5f);
 
     // Another qport from the same address is somebody else.
-    EXPECT_TRUE(handler->onClientUpdate(steering(turned, 1), 3, source));
+    EXPECT_TRUE(handler->onClientUpdate(steering(turned, controls::kForward), 3, source));
     EXPECT_EQ(player->udpEndpoint.port(), 9001);
     EXPECT_EQ(player->inputMask, 0u);
 
-    EXPECT_TRUE(handler->onClientUpdate(steering(turned, 0x4000003Fu), 2, source));
+    EXPECT_TRUE(handler->onClientUpdate(steering(turned, controls::kAllThrust | controls::kFire), 2,
+                                        source));
     EXPECT_EQ(player->udpEndpoint, source);
     EXPECT_FLOAT_EQ(player->orientation.w, 0.5f);
     EXPECT_FLOAT_EQ(player->orientation.x, 0.5f);
     EXPECT_FLOAT_EQ(player->orientation.y, 0.5f);
     EXPECT_FLOAT_EQ(player->orientation.z, 0.5f);
-    EXPECT_EQ(player->inputMask, 0x4000003Fu);
+    EXPECT_EQ(player->inputMask, controls::kAllThrust | controls::kFire);
 }
 
 TEST_F(PacketHandlerTest, NonFiniteSteeringIsIgnoredWhole) {
@@ -184,7 +189,7 @@ TEST_F(PacketHandlerTest, NonFiniteSteeringIsIgnoredWhole) {
     const float inf = std::numeric_limits<float>::infinity();
     for (const Quaternion& bad : {Quaternion(nan, 0, 0, 0), Quaternion(1, -inf, 0, 0),
                                   Quaternion(1, 0, inf, 0), Quaternion(1, 0, 0, nan)}) {
-        EXPECT_TRUE(handler->onClientUpdate(steering(bad, 0x40000001u), 2,
+        EXPECT_TRUE(handler->onClientUpdate(steering(bad, controls::kForward | controls::kFire), 2,
                                             udp::endpoint(loopback(), 40000)));
         EXPECT_FLOAT_EQ(player->orientation.w, 1.0f);
         EXPECT_FLOAT_EQ(player->orientation.x, 0.0f);
@@ -199,13 +204,13 @@ TEST_F(PacketHandlerTest, DatagramFromTheClientReachesItsPlayer) {
     ASSERT_NE(player, nullptr);
     udp::socket udpClient(clientIo, udp::endpoint(loopback(), 0));
     std::string datagram{'\x02', '\x00'};
-    appendFrame(datagram, MessageType::ClientUpdate, steering(Quaternion(), 0x10));
+    appendFrame(datagram, MessageType::ClientUpdate, steering(Quaternion(), controls::kUp));
     udpClient.send_to(boost::asio::buffer(datagram),
                       udp::endpoint(loopback(), handler->getUDPSocket().local_endpoint().port()));
-    ASSERT_TRUE(pumpUntil(io, [&] { return queued(*handler, false) == 1; }));
+    ASSERT_TRUE(pumpUntil(io, [&] { return queued(false) == 1; }));
     handler->drainUDPEvents();
     EXPECT_EQ(player->udpEndpoint, udpClient.local_endpoint());
-    EXPECT_EQ(player->inputMask, 0x10u);
+    EXPECT_EQ(player->inputMask, controls::kUp);
 }
 
 TEST_F(PacketHandlerTest, QportsWrapAfter65535) {

@@ -1,5 +1,7 @@
 #include <cmath>
 
+#include "Common/Controls.h"
+#include "Common/ObjectTypes.h"
 #include "Server/Player.h"
 #include "Server/TestCube.h"
 #include "ServerTestSupport.h"
@@ -22,7 +24,7 @@ void expectVec(const Vec3& actual, const Vec3& expected, float tolerance = 1e-5f
 }
 
 std::size_t shotCount() {
-    SceneGraph::ObjectList* shots = SceneGraph::getInstance()->getObjectsOfType(1);
+    SceneGraph::ObjectList* shots = SceneGraph::getInstance()->getObjectsOfType(kProjectileType);
     return shots != nullptr ? shots->size() : 0;
 }
 
@@ -37,8 +39,9 @@ TEST_F(PlayerTest, EachControlBitThrustsOneUnitAlongItsAxis) {
         std::uint32_t bit;
         Vec3 thrust;
     } cases[] = {
-        {0x1, Vec3(0, 0, 1)},  {0x2, Vec3(0, 0, -1)}, {0x8, Vec3(1, 0, 0)},
-        {0x4, Vec3(-1, 0, 0)}, {0x10, Vec3(0, 1, 0)}, {0x20, Vec3(0, -1, 0)},
+        {controls::kForward, Vec3(0, 0, 1)}, {controls::kBack, Vec3(0, 0, -1)},
+        {controls::kLeft, Vec3(1, 0, 0)},    {controls::kRight, Vec3(-1, 0, 0)},
+        {controls::kUp, Vec3(0, 1, 0)},      {controls::kDown, Vec3(0, -1, 0)},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.bit);
@@ -53,7 +56,9 @@ TEST_F(PlayerTest, EachControlBitThrustsOneUnitAlongItsAxis) {
 }
 
 TEST_F(PlayerTest, BothBitsOfAnAxisCancel) {
-    for (std::uint32_t mask : {0x3u, 0xCu, 0x30u, 0x3Fu}) {
+    for (std::uint32_t mask :
+         {controls::kForward | controls::kBack, controls::kRight | controls::kLeft,
+          controls::kUp | controls::kDown, controls::kAllThrust}) {
         SCOPED_TRACE(mask);
         Player player(1, 50, false);
         player.inputMask = mask;
@@ -61,7 +66,8 @@ TEST_F(PlayerTest, BothBitsOfAnAxisCancel) {
         expectVec(player.velocity, Vec3(0, 0, 0), 0.0f);
     }
     Player player(1, 51, false);
-    player.inputMask = 0x1 | 0x2 | 0x8;  // z cancels, x stays
+    player.inputMask =
+        controls::kForward | controls::kBack | controls::kLeft;  // z cancels, x stays
     player.applyInput(0.1f);
     expectVec(player.velocity, Vec3(1, 0, 0), 0.0f);
 }
@@ -69,7 +75,7 @@ TEST_F(PlayerTest, BothBitsOfAnAxisCancel) {
 TEST_F(PlayerTest, ThrustIsInTheShipsOwnFrame) {
     Player player(1, 50, false);
     player.orientation = noseAlongX();
-    player.inputMask = Player::kForward;
+    player.inputMask = controls::kForward;
     player.applyInput(0.1f);
     expectVec(player.velocity, Vec3(1, 0, 0));
 }
@@ -77,7 +83,7 @@ TEST_F(PlayerTest, ThrustIsInTheShipsOwnFrame) {
 TEST_F(PlayerTest, ControlsActInOneTickThenTheShipCoasts) {
     Player player(1, 50, false);
     const Vec3 start = player.position;
-    player.inputMask = Player::kForward;
+    player.inputMask = controls::kForward;
     player.applyInput(0.25f);
     EXPECT_EQ(player.inputMask, 0u);
     player.applyInput(0.25f);
@@ -88,7 +94,7 @@ TEST_F(PlayerTest, ControlsActInOneTickThenTheShipCoasts) {
 TEST_F(PlayerTest, ASpeedOfExactlyFiftyIsNotClamped) {
     Player player(1, 50, false);
     player.velocity = Vec3(30, 0, 39);
-    player.inputMask = Player::kForward;  // (30, 0, 40): length exactly 50
+    player.inputMask = controls::kForward;  // (30, 0, 40): length exactly 50
     player.applyInput(0.1f);
     expectVec(player.velocity, Vec3(30, 0, 40), 0.0f);
 }
@@ -97,7 +103,7 @@ TEST_F(PlayerTest, AboveFiftyTheSpeedIsScaledBackAlongTheSameDirection) {
     Player straight(1, 50, false);
     const Vec3 start = straight.position;
     straight.velocity = Vec3(0, 0, 49.01f);
-    straight.inputMask = Player::kForward;  // 50.01
+    straight.inputMask = controls::kForward;  // 50.01
     straight.applyInput(0.5f);
     expectVec(straight.velocity, Vec3(0, 0, 50), 0.0f);
     // The ship moves with the clamped velocity.
@@ -105,7 +111,7 @@ TEST_F(PlayerTest, AboveFiftyTheSpeedIsScaledBackAlongTheSameDirection) {
 
     Player slanted(1, 51, false);
     slanted.velocity = Vec3(30, 0, 40);
-    slanted.inputMask = Player::kRight;  // (31, 0, 40)
+    slanted.inputMask = controls::kLeft;  // (31, 0, 40)
     slanted.applyInput(0.1f);
     EXPECT_NEAR(slanted.velocity.length(), 50.0f, 1e-4f);
     const float scale = 50.0f / std::sqrt(31.0f * 31.0f + 40.0f * 40.0f);
@@ -118,7 +124,7 @@ TEST_F(PlayerTest, FiringNeedsMoreThanHalfASecondSinceTheLastShot) {
     Player* player = joinPlayer();
     std::size_t shotsAfter[6];
     for (int tick = 0; tick < 6; ++tick) {
-        player->inputMask = Player::kFire;
+        player->inputMask = controls::kFire;
         player->applyInput(0.25f);
         shotsAfter[tick] = shotCount();
         EXPECT_EQ(player->inputMask, 0u);
@@ -135,7 +141,7 @@ TEST_F(PlayerTest, FiringNeedsMoreThanHalfASecondSinceTheLastShot) {
 
 TEST_F(PlayerTest, AFireBitThatComesTooEarlyIsDropped) {
     Player* player = joinPlayer();
-    player->inputMask = Player::kFire;
+    player->inputMask = controls::kFire;
     player->applyInput(0.25f);
     player->applyInput(0.25f);
     player->applyInput(0.25f);  // the timer is past 0.5 now, but the fire bit is gone
@@ -150,11 +156,11 @@ TEST_F(PlayerTest, AShotFliesAlongTheNoseWithTheShipsVelocityAdded) {
     player->orientation = noseAlongX();
     player->velocity = Vec3(0, 0, 10);
     player->fireTimer = 0.6f;
-    player->inputMask = Player::kFire;
+    player->inputMask = controls::kFire;
     const std::uint64_t tcpMessages = Statistics::getInstance()->getMessages(tcp_sent);
     player->applyInput(0.1f);
 
-    SceneGraph::ObjectList* shots = SceneGraph::getInstance()->getObjectsOfType(1);
+    SceneGraph::ObjectList* shots = SceneGraph::getInstance()->getObjectsOfType(kProjectileType);
     ASSERT_NE(shots, nullptr);
     ASSERT_EQ(shots->size(), 1u);
     auto* shot = dynamic_cast<Projectile*>(shots->front());
@@ -176,7 +182,7 @@ TEST_F(PlayerTest, AShotFliesAlongTheNoseWithTheShipsVelocityAdded) {
     ASSERT_EQ(infos.size(), 1u);
     const Morvik::ObjectInfo& info = infos[0];
     EXPECT_EQ(info.id(), shot->id);
-    EXPECT_EQ(info.objecttype(), 1u);
+    EXPECT_EQ(info.objecttype(), std::uint32_t{kProjectileType});
     EXPECT_EQ(info.timestamp(), static_cast<std::uint32_t>(fakeNowMs));
     EXPECT_FLOAT_EQ(info.position().z(), shot->position.z);
     EXPECT_FLOAT_EQ(info.orientation().w(), shot->orientation.w);
@@ -203,7 +209,7 @@ TEST_F(PlayerTest, StatusGoesToTheOwnClientOnly) {
     const auto infos = ownInfos(player);
     ASSERT_EQ(infos.size(), 1u);
     EXPECT_EQ(infos[0].id(), player->id);
-    EXPECT_EQ(infos[0].objecttype(), 0u);
+    EXPECT_EQ(infos[0].objecttype(), std::uint32_t{kPlayerType});
     EXPECT_EQ(infos[0].timestamp(), static_cast<std::uint32_t>(fakeNowMs));
     EXPECT_FLOAT_EQ(infos[0].position().x(), player->position.x);
     EXPECT_FLOAT_EQ(infos[0].orientation().w(), 1.0f);
@@ -228,7 +234,7 @@ TEST_F(PlayerTest, RespawnRestoresTheShipButKeepsScoreAndControls) {
     player->fireTimer = 0.3f;
     player->health = 12.0f;
     player->score = 3;
-    player->inputMask = Player::kForward;
+    player->inputMask = controls::kForward;
 
     player->respawn(false);
     expectVec(player->position, Vec3(-500, 0, 0), 0.0f);
@@ -238,7 +244,7 @@ TEST_F(PlayerTest, RespawnRestoresTheShipButKeepsScoreAndControls) {
     EXPECT_EQ(player->fireTimer, 0.0f);
     EXPECT_EQ(player->health, 100.0f);
     EXPECT_EQ(player->score, 3);
-    EXPECT_EQ(player->inputMask, Player::kForward);
+    EXPECT_EQ(player->inputMask, controls::kForward);
     EXPECT_TRUE(ownInfos(player).empty());
 
     player->respawn(true);

@@ -12,7 +12,7 @@ TEST_F(ProjectileTest, ANewShotIsASmallUnnetworkedSphereWithTwentySeconds) {
     EXPECT_EQ(shot.id, (std::uint64_t{1} << 32) | 9);
     EXPECT_FALSE(shot.networked);
     EXPECT_EQ(shot.lifetime, 20.0f);
-    ASSERT_EQ(shot.shapeKind, 1);
+    ASSERT_EQ(shot.shapeKind, kSphereShape);
     ASSERT_NE(shot.sphere, nullptr);
     EXPECT_EQ(shot.sphere->radius, 1.0f);
     EXPECT_EQ(shot.sphere->centre, &shot.position);

@@ -40,7 +40,7 @@ TEST_F(SendRuleTest, ANewObjectIsNetworkedAndWaitsForATeleport) {
     EXPECT_EQ(object.objectType, -1);
     EXPECT_EQ(object.scale.x, 1.0f);
     EXPECT_EQ(object.parent, nullptr);
-    EXPECT_EQ(object.shapeKind, 0);
+    EXPECT_EQ(object.shapeKind, kNoShape);
     EXPECT_EQ(object.sphere, nullptr);
     EXPECT_EQ(object.segment, nullptr);
 }

@@ -5,6 +5,7 @@
 #include <sstream>
 #include <thread>
 
+#include "Common/ObjectTypes.h"
 #include "tests/Server/ServerTestSupport.h"
 
 namespace {
@@ -142,7 +143,7 @@ TEST_F(ConsoleCommandTest, ResetAllRespawnsEveryPlayerAndTellsEach) {
         player->health = 15.16f;
         player->score = 4;
     }
-    SceneGraph::ObjectList* players = SceneGraph::getInstance()->getObjectsOfType(0);
+    SceneGraph::ObjectList* players = SceneGraph::getInstance()->getObjectsOfType(kPlayerType);
     for (const char* command : {"reset all", "ra"}) {
         EXPECT_EQ(answer(command, players), "");
         // The default spawn type of a fresh GameState is "point".

@@ -9,6 +9,7 @@
 #include <cerrno>
 
 #include "Common/ConsoleLog.h"
+#include "Common/Controls.h"
 #include "Common/FrameCodec.h"
 #include "Common/Protobuf/Object.pb.h"
 #include "Common/Statistics.h"
@@ -39,11 +40,22 @@ std::string prefix(std::uint16_t qport) {
     return std::string{static_cast<char>(qport & 0xFF), static_cast<char>(qport >> 8)};
 }
 
+// Keeps every event that a drain hands on, after the receiver's own handling of it.
+class RecordingReceiver : public ServerPacketReceiver {
+public:
+    using ServerPacketReceiver::ServerPacketReceiver;
+    bool dispatchEvent(NetworkEventPtr event) override {
+        dispatched.push_back(event);
+        return ServerPacketReceiver::dispatchEvent(std::move(event));
+    }
+    std::vector<NetworkEventPtr> dispatched;
+};
+
 class ServerPacketReceiverTest : public ::testing::Test {
 protected:
     void SetUp() override {
         Statistics::getInstance()->resetForTesting();
-        receiver = std::make_unique<ServerPacketReceiver>(io, 0, 0);
+        receiver = std::make_unique<RecordingReceiver>(io, 0, 0);
         client.open(udp::v4());
         client.bind(udp::endpoint(loopback(), 0));
         serverUdp = udp::endpoint(loopback(), receiver->getUDPSocket().local_endpoint().port());
@@ -57,26 +69,35 @@ protected:
         client.send_to(boost::asio::buffer(datagram), serverUdp);
     }
 
+    // Drains the list: every event it has handed on so far, in order.
     std::vector<NetworkEventPtr> udpEvents() {
-        boost::mutex::scoped_lock lock(receiver->udpMutex);
-        return receiver->udpEvents;
+        receiver->drainUDPEvents();
+        return take(udpSeen);
     }
     std::vector<NetworkEventPtr> tcpEvents() {
-        boost::mutex::scoped_lock lock(receiver->tcpMutex);
-        return receiver->tcpEvents;
+        receiver->drainTCPEvents();
+        return take(tcpSeen);
+    }
+    std::vector<NetworkEventPtr> take(std::vector<NetworkEventPtr>& seen) {
+        seen.insert(seen.end(), receiver->dispatched.begin(), receiver->dispatched.end());
+        receiver->dispatched.clear();
+        return seen;
     }
     tcp::endpoint serverTcp() const { return tcp::endpoint(loopback(), receiver->tcpPort()); }
 
     boost::asio::io_service io;
     boost::asio::io_service clientIo;
-    std::unique_ptr<ServerPacketReceiver> receiver;
+    std::unique_ptr<RecordingReceiver> receiver;
+    std::vector<NetworkEventPtr> udpSeen;
+    std::vector<NetworkEventPtr> tcpSeen;
     udp::socket client{clientIo};
     udp::endpoint serverUdp;
 };
 
 TEST_F(ServerPacketReceiverTest, ClientUpdatesCarryThePrefixQportAndTheSender) {
-    send(prefix(0x1234) + clientUpdateFrame(1) + clientUpdateFrame(2));
-    ASSERT_TRUE(pumpUntil(io, [&] { return queued(*receiver, false) == 2; }));
+    send(prefix(0x1234) + clientUpdateFrame(controls::kForward) +
+         clientUpdateFrame(controls::kBack));
+    ASSERT_TRUE(pumpUntil(io, [&] { return queued(false) == 2; }));
     const auto events = udpEvents();
     for (const NetworkEventPtr& event : events) {
         EXPECT_EQ(event->type, static_cast<int>(MessageType::ClientUpdate));
@@ -84,8 +105,11 @@ TEST_F(ServerPacketReceiverTest, ClientUpdatesCarryThePrefixQportAndTheSender) {
         ASSERT_NE(event->sender, nullptr);
         EXPECT_EQ(*event->sender, client.local_endpoint());
     }
-    EXPECT_EQ(static_cast<Morvik::ClientUpdate&>(*events[0]->message).boosterson(), 1u);
-    EXPECT_EQ(static_cast<Morvik::ClientUpdate&>(*events[1]->message).boosterson(), 2u);
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(static_cast<Morvik::ClientUpdate&>(*events[0]->message).boosterson(),
+              controls::kForward);
+    EXPECT_EQ(static_cast<Morvik::ClientUpdate&>(*events[1]->message).boosterson(),
+              controls::kBack);
 }
 
 TEST_F(ServerPacketReceiverTest, OtherMessagesAreQueuedWithoutQportOrSender) {
@@ -93,15 +117,15 @@ TEST_F(ServerPacketReceiverTest, OtherMessagesAreQueuedWithoutQportOrSender) {
     destroy.set_id(7);
     std::string frame;
     appendFrame(frame, MessageType::ObjectDestroy, destroy);
-    send(prefix(9) + frame);
-    ASSERT_TRUE(pumpUntil(io, [&] { return queued(*receiver, false) == 1; }));
-    const NetworkEventPtr event = udpEvents().front();
-    EXPECT_EQ(event->type, static_cast<int>(MessageType::ObjectDestroy));
-    EXPECT_EQ(event->qport, 0);
-    EXPECT_EQ(event->sender, nullptr);
+    send(prefix(9) + frame + clientUpdateFrame(0));
+    ASSERT_TRUE(pumpUntil(io, [&] { return queued(false) == 2; }));
     // The server has no use for it: the drain goes past it.
-    receiver->drainUDPEvents();
-    EXPECT_EQ(queued(*receiver, false), 0u);
+    const auto events = udpEvents();
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[0]->type, static_cast<int>(MessageType::ObjectDestroy));
+    EXPECT_EQ(events[0]->qport, 0);
+    EXPECT_EQ(events[0]->sender, nullptr);
+    EXPECT_EQ(events[1]->type, static_cast<int>(MessageType::ClientUpdate));
 }
 
 TEST_F(ServerPacketReceiverTest, DatagramsWithoutAWholePrefixAreDroppedAndReceivingGoesOn) {
@@ -110,7 +134,7 @@ TEST_F(ServerPacketReceiverTest, DatagramsWithoutAWholePrefixAreDroppedAndReceiv
     send(std::string(1, '\x05'));
     send(prefix(3));  // exactly the prefix: no frame, nothing left over
     send(prefix(3) + clientUpdateFrame(0));
-    const bool arrived = pumpUntil(io, [&] { return queued(*receiver, false) == 1; });
+    const bool arrived = pumpUntil(io, [&] { return queued(false) == 1; });
     const std::string printed = testing::internal::GetCapturedStdout();
     ASSERT_TRUE(arrived);
     EXPECT_EQ(printed, "");
@@ -130,7 +154,7 @@ TEST_F(ServerPacketReceiverTest, BytesAfterTheLastFrameAreReportedWithTheSizeAft
     ASSERT_EQ(frame.size(), 6u);
     testing::internal::CaptureStdout();
     send(prefix(2) + frame + "ab");
-    const bool arrived = pumpUntil(io, [&] { return queued(*receiver, false) == 1; });
+    const bool arrived = pumpUntil(io, [&] { return queued(false) == 1; });
     const std::string printed = testing::internal::GetCapturedStdout();
     ASSERT_TRUE(arrived);
     EXPECT_EQ(printed, "Error has leftovers after UDP 2 of 8 - ab\n");
@@ -140,9 +164,9 @@ TEST_F(ServerPacketReceiverTest, ConnectionsAreQueuedInAcceptOrderWithTheirPeers
     testing::internal::CaptureStdout();
     tcp::socket first(clientIo), second(clientIo);
     first.connect(serverTcp());
-    ASSERT_TRUE(pumpUntil(io, [&] { return queued(*receiver, true) == 1; }));
+    ASSERT_TRUE(pumpUntil(io, [&] { return queued(true) == 1; }));
     second.connect(serverTcp());
-    ASSERT_TRUE(pumpUntil(io, [&] { return queued(*receiver, true) == 2; }));
+    ASSERT_TRUE(pumpUntil(io, [&] { return queued(true) == 2; }));
     const std::string printed = testing::internal::GetCapturedStdout();
     EXPECT_EQ(printed, "New TCP connection from: 127.0.0.1\nNew TCP connection from: 127.0.0.1\n");
 
@@ -166,7 +190,7 @@ TEST_F(ServerPacketReceiverTest, AClientThatLeavesAtOnceIsQueuedThenClosed) {
         tcp::socket quick(clientIo);
         quick.connect(serverTcp());
     }
-    const bool both = pumpUntil(io, [&] { return queued(*receiver, true) == 2; });
+    const bool both = pumpUntil(io, [&] { return queued(true) == 2; });
     const std::string printed = testing::internal::GetCapturedStdout();
     ASSERT_TRUE(both);
     const auto events = tcpEvents();
@@ -184,13 +208,13 @@ TEST_F(ServerPacketReceiverTest, AStalledClientIsClosedOnceThroughTheClosePath) 
     stalled.open(tcp::v4());
     stalled.set_option(boost::asio::socket_base::receive_buffer_size(4096));
     stalled.connect(serverTcp());
-    ASSERT_TRUE(pumpUntil(io, [&] { return queued(*receiver, true) == 1; }));
+    ASSERT_TRUE(pumpUntil(io, [&] { return queued(true) == 1; }));
     const TcpConnection::Ptr connection = tcpEvents().front()->connection;
 
     testing::internal::CaptureStdout();
     connection->setBacklogCap(64 * 1024);
     connection->write(std::make_shared<const std::string>(1 << 20, 'x'), nullptr);
-    const bool closed = pumpUntil(io, [&] { return queued(*receiver, true) == 2; });
+    const bool closed = pumpUntil(io, [&] { return queued(true) == 2; });
     // Whatever completes afterwards on that connection reports nothing new.
     progtest::pump(io);
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -208,7 +232,7 @@ TEST_F(ServerPacketReceiverTest, AStalledClientIsClosedOnceThroughTheClosePath) 
 TEST_F(ServerPacketReceiverTest, ClosingAConnectionFromTheMainSideIsHarmlessTwice) {
     tcp::socket peer(clientIo);
     peer.connect(serverTcp());
-    ASSERT_TRUE(pumpUntil(io, [&] { return queued(*receiver, true) == 1; }));
+    ASSERT_TRUE(pumpUntil(io, [&] { return queued(true) == 1; }));
     const TcpConnection::Ptr connection = tcpEvents().front()->connection;
     EXPECT_TRUE(receiver->onConnectionClosed(connection));
     EXPECT_TRUE(receiver->onConnectionClosed(connection));

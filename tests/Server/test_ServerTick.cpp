@@ -11,6 +11,8 @@
 #include <memory>
 #include <vector>
 
+#include "Common/Controls.h"
+#include "Common/ObjectTypes.h"
 #include "Common/Platform.h"
 #include "Server/PacketHandler.h"
 #include "Server/ServerConsole.h"
@@ -92,9 +94,9 @@ protected:
 
     // A client connection to the handler, up to its NewConnection waiting in the TCP list.
     bool connect(tcp::socket& client) {
-        const std::size_t before = queued(*handler, true);
+        const std::size_t before = queued(true);
         client.connect(tcp::endpoint(loopback(), handler->tcpPort()));
-        return pumpUntil(io, [&] { return queued(*handler, true) == before + 1; });
+        return pumpUntil(io, [&] { return queued(true) == before + 1; });
     }
 
     // Reads what reaches the client's connection until a frame matches.
@@ -160,14 +162,14 @@ protected:
 TEST_F(ServerTickTest, ConsoleSeesTheListsAsTheTickFoundThem) {
     Player* shooter = join();
     shooter->fireTimer = 1.0f;
-    shooter->inputMask = Player::kFire;
+    shooter->inputMask = controls::kFire;
 
     // The first shot of the run is fired during this tick's update, after the lists were
     // looked up: "shots" still answers 0. "players" is answered first, being newer.
     pushConsoleLine("shots");
     pushConsoleLine("players");
     EXPECT_EQ(tick(), "1\n0\n");
-    ASSERT_NE(SceneGraph::getInstance()->getObjectsOfType(1), nullptr);
+    ASSERT_NE(SceneGraph::getInstance()->getObjectsOfType(kProjectileType), nullptr);
 
     pushConsoleLine("sh");
     EXPECT_EQ(tick(), "1\n");
@@ -190,7 +192,7 @@ TEST_F(ServerTickTest, AClientUpdateFindsThePlayerThatJoinsInTheSameTick) {
     appendFrame(datagram, MessageType::ClientUpdate, steeringStraight());
     clientUdp.send_to(boost::asio::buffer(datagram),
                       udp::endpoint(loopback(), handler->getUDPSocket().local_endpoint().port()));
-    ASSERT_TRUE(pumpUntil(io, [&] { return queued(*handler, false) == 1; }));
+    ASSERT_TRUE(pumpUntil(io, [&] { return queued(false) == 1; }));
 
     // Long enough after the last tick for the new ship's first update to be due.
     tick(2.0);
@@ -224,8 +226,9 @@ TEST_F(ServerTickTest, APlayerWhoLeavesStillGetsThatTicksDatagrams) {
     leaver->udpEndpoint = lastEndpoint.local_endpoint();
     const std::uint64_t leaverId = leaver->id;
 
+    const std::uint64_t before = queued(true);
     client.close();
-    ASSERT_TRUE(pumpUntil(io, [&] { return queued(*handler, true) == 1; }));
+    ASSERT_TRUE(pumpUntil(io, [&] { return queued(true) == before + 1; }));
     // Its own update falls due in the tick that handles its leaving.
     tick(2.0);
     EXPECT_EQ(playerAt(0), nullptr);
@@ -255,9 +258,10 @@ TEST_F(ServerTickTest, EveryStayingPlayerGetsItsOwnDataWhoeverLeftBeforeIt) {
 
     // Whatever order the flush walks the lists in, its first and third players leave before
     // their data goes out, and the second and fourth stay.
+    const std::uint64_t before = queued(true);
     clientOf.at(walk[0])->close();
     clientOf.at(walk[2])->close();
-    ASSERT_TRUE(pumpUntil(io, [&] { return queued(*handler, true) == 2; }));
+    ASSERT_TRUE(pumpUntil(io, [&] { return queued(true) == before + 2; }));
     tick();
     for (Player* stays : {walk[1], walk[3]}) {
         EXPECT_TRUE(streamCarries(*clientOf.at(stays),

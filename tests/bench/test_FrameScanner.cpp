@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Common/FrameCodec.h"
+#include "Common/ObjectTypes.h"
 #include "Common/Protobuf/Object.pb.h"
 
 namespace {
@@ -18,7 +19,7 @@ const std::uint8_t* bytes(const std::string& s) {
 Morvik::ObjectInfo shotInfo() {
     Morvik::ObjectInfo info;
     info.set_id((1ull << 32) | 77);
-    info.set_objecttype(1);
+    info.set_objecttype(kProjectileType);
     info.set_timestamp(4000000000u);  // needs the full 32 bits
     info.mutable_position()->set_x(1.5f);
     info.mutable_position()->set_y(-2.0f);

@@ -1,3 +1,4 @@
+#include "Common/Controls.h"
 #include "tools/bench/Scenario.h"
 
 #include <gtest/gtest.h>
@@ -51,12 +52,12 @@ TEST(Scenario, CruiseThrustsAQuarterOfTheTimeAlongOneHeading) {
     Controls previous = cruise.next(0.0);
     for (int i = 1; i <= updates; ++i) {
         const Controls c = cruise.next(i * kInterval);
-        EXPECT_TRUE(c.mask == 0u || c.mask == Scenario::kThrustForward);
+        EXPECT_TRUE(c.mask == 0u || c.mask == controls::kForward);
         thrusting += c.mask != 0u ? 1 : 0;
         if (!sameBits(c.orientation, previous.orientation)) {
             ++headingChanges;
             // A new heading only ever starts a thrust phase: the line bends nowhere else.
-            EXPECT_EQ(c.mask, Scenario::kThrustForward);
+            EXPECT_EQ(c.mask, controls::kForward);
         }
         previous = c;
     }
@@ -70,7 +71,7 @@ TEST(Scenario, DogfightFiresAndThrustsEveryUpdateWhileTurning) {
     Controls previous = dogfight.next(0.0);
     for (int i = 1; i < 400; ++i) {
         const Controls c = dogfight.next(i * kInterval);
-        EXPECT_EQ(c.mask, Scenario::kThrustForward | Scenario::kFire);
+        EXPECT_EQ(c.mask, controls::kForward | controls::kFire);
         // Every update carries an orientation of its own, which is what lets a shot be
         // traced back to the update that fired it.
         EXPECT_FALSE(sameBits(c.orientation, previous.orientation));

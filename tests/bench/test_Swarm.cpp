@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "Common/FrameCodec.h"
+#include "Common/ObjectTypes.h"
 #include "Common/Protobuf/Object.pb.h"
 
 namespace asio = boost::asio;
@@ -112,7 +113,7 @@ TEST(Swarm, PlayerJoinsSendsClientUpdatesAndMeasuresWhatItReceives) {
 
                     Morvik::ObjectInfo shot;
                     shot.set_id(8);
-                    shot.set_objecttype(1);
+                    shot.set_objecttype(kProjectileType);
                     shot.set_timestamp(555040);
                     shot.mutable_position()->set_x(0);
                     shot.mutable_position()->set_y(0);

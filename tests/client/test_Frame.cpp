@@ -5,13 +5,14 @@
 
 #include <boost/asio/io_service.hpp>
 #include <boost/asio/ip/tcp.hpp>
-#include <boost/thread/locks.hpp>
 #include <chrono>
+#include <cstdint>
 #include <memory>
 
 #include "ClientTestSupport.h"
 #include "Common/GameState.h"
 #include "Common/SceneGraph.h"
+#include "Common/Statistics.h"
 #include "GameTestSupport.h"
 #include "client/FrameClock.h"
 #include "client/MVEntryPoint.h"
@@ -67,7 +68,7 @@ protected:
         connection->socket().connect(
             tcp::endpoint(boost::asio::ip::address_v4::loopback(), server.portNumber()));
         server.accept();
-        receiver->startTCPReceive(connection);
+        receiver->armTCPReceive(connection);
 
         savedTicks = frameClock.ticks;
         frameClock.ticks = &nextTestTick;
@@ -95,10 +96,8 @@ protected:
         }
         ASSERT_EQ(queued(), before + 1);
     }
-    std::size_t queued() {
-        boost::lock_guard<boost::mutex> lock(receiver->tcpMutex);
-        return receiver->tcpEvents.size();
-    }
+    // Every event queued on the TCP list counts as a received TCP message.
+    std::uint64_t queued() { return Statistics::getInstance()->getMessages(tcp_rcvd); }
 
     SceneGraph* scene = nullptr;
     MVEntryPoint* controller = nullptr;

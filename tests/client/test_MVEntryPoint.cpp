@@ -12,7 +12,9 @@
 #include <thread>
 #include <vector>
 
+#include "Common/Controls.h"
 #include "Common/GameState.h"
+#include "Common/ObjectTypes.h"
 #include "Common/Protobuf/Object.pb.h"
 #include "Common/SceneGraph.h"
 #include "GameTestSupport.h"
@@ -25,8 +27,6 @@
 namespace {
 
 using boost::asio::ip::udp;
-
-constexpr std::uint32_t kFire = 0x40000000u;
 
 // The real Sender wired to a UDP socket on 127.0.0.1, sending to a socket of the test's. The
 // Sender hands each datagram to its socket's event loop; the test runs that loop itself, so a
@@ -145,13 +145,16 @@ TEST_F(MVEntryPointTest, NothingHeldSendsZero) {
     EXPECT_EQ(updates[0].boosterson(), 0u);
 }
 
-TEST_F(MVEntryPointTest, EachKeyAddsItsOwnBit) {
+TEST_F(MVEntryPointTest, EachKeyAddsItsOwnControl) {
+    // The pilot's keys: W and S forward and back, D and A right and left, Space and C up and
+    // down.
     const struct {
         SDLKey key;
         std::uint32_t bit;
-    } controls[] = {{SDLK_w, 1}, {SDLK_s, 2},      {SDLK_d, 4},
-                    {SDLK_a, 8}, {SDLK_SPACE, 16}, {SDLK_c, 32}};
-    for (const auto& control : controls) {
+    } keys[] = {{SDLK_w, controls::kForward}, {SDLK_s, controls::kBack},
+                {SDLK_d, controls::kRight},   {SDLK_a, controls::kLeft},
+                {SDLK_SPACE, controls::kUp},  {SDLK_c, controls::kDown}};
+    for (const auto& control : keys) {
         hold(control.key);
         frame(0.05f);
         gametest::pushKey(control.key, false);
@@ -184,7 +187,7 @@ TEST_F(MVEntryPointTest, ForwardBoostAndLeftButtonTogether) {
     }
     const auto updates = wire.received();
     ASSERT_EQ(updates.size(), 1u);
-    EXPECT_EQ(updates[0].boosterson(), 1u + 16u + kFire);
+    EXPECT_EQ(updates[0].boosterson(), controls::kForward | controls::kUp | controls::kFire);
 }
 
 // ---- mouse look and roll ----
@@ -324,7 +327,7 @@ TEST_F(MVEntryPointTest, OtherKeysDoNotQuit) {
 TEST_F(MVEntryPointTest, SetupPlacesBothCarriersAndListens) {
     controller->setup();
     ASSERT_NE(window.skybox, nullptr);
-    SceneGraph::ObjectList* carriers = SceneGraph::getInstance()->getObjectsOfType(3);
+    SceneGraph::ObjectList* carriers = SceneGraph::getInstance()->getObjectsOfType(kCarrierType);
     ASSERT_NE(carriers, nullptr);
     ASSERT_EQ(carriers->size(), 2u);
     int red = 0;

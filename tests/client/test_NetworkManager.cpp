@@ -11,8 +11,8 @@
 #include <string>
 
 #include "ClientTestSupport.h"
+#include "Common/Platform.h"
 #include "Common/SceneGraph.h"
-#include "client/ClientExit.h"
 #include "client/PacketReceiver.h"
 
 using boost::asio::ip::tcp;
@@ -42,7 +42,7 @@ void connectAndReport(const std::string& outputPath, const std::string& port) {
     NetworkManager* network = NetworkManager::getInstance();
     const bool connected = network->connect("127.0.0.1", port, 600);
     std::printf("own id %s\n", network->getOwnObjectId() == kNoObjectId ? "none" : "set");
-    clientExit(connected ? 0 : 1);
+    platform::endProcess(connected ? 0 : 1);
 }
 
 TEST_F(NetworkManagerDeathTest, ConnectsToAListeningServer) {
@@ -106,7 +106,7 @@ void connectWithoutDescriptors(const std::string& outputPath) {
     }
     const bool connected = network->connect("127.0.0.1", "21042", 600);
     setrlimit(RLIMIT_NOFILE, &original);
-    clientExit(connected ? 0 : 1);
+    platform::endProcess(connected ? 0 : 1);
 }
 
 TEST_F(NetworkManagerDeathTest, UdpSocketThatCannotBeOpenedIsAFailedConnection) {

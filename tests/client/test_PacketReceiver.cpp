@@ -12,9 +12,9 @@
 
 #include "ClientTestSupport.h"
 #include "Common/GameState.h"
+#include "Common/ObjectTypes.h"
 #include "Common/Protobuf/Object.pb.h"
 #include "Common/SceneGraph.h"
-#include "client/ClientExit.h"
 #include "client/NetworkManager.h"
 #include "client/ObjectFactory.h"
 #include "client/Player.h"
@@ -35,7 +35,7 @@ constexpr std::uint64_t kServerId = 1ull << 32;  // ids as the server with id 1 
 Morvik::ObjectInfo playerInfo(std::uint64_t id, std::uint32_t timestamp, Vec3 at) {
     Morvik::ObjectInfo info;
     info.set_id(id);
-    info.set_objecttype(0);
+    info.set_objecttype(kPlayerType);
     info.set_timestamp(timestamp);
     clienttest::setPosition(info.mutable_position(), at.x, at.y, at.z);
     clienttest::setOrientation(info.mutable_orientation(), 1, 0, 0, 0);
@@ -52,7 +52,7 @@ Morvik::ObjectInfo namedPlayerInfo(std::uint64_t id, const std::string& name, Ve
 
 Morvik::ObjectInfo shotInfo(std::uint64_t id, Vec3 at) {
     Morvik::ObjectInfo info = playerInfo(id, 1000, at);
-    info.set_objecttype(1);
+    info.set_objecttype(kProjectileType);
     return info;
 }
 
@@ -187,7 +187,7 @@ TEST_F(PacketReceiverTest, PlayerIsCreatedOnlyWithTeamAndName) {
     noTeam.mutable_playerdata()->set_name("Bob");
     Morvik::ObjectInfo noData = playerInfo(kServerId | 3, 1000, Vec3());
     Morvik::ObjectInfo carrier = playerInfo(kServerId | 4, 1000, Vec3());
-    carrier.set_objecttype(3);
+    carrier.set_objecttype(kCarrierType);
     Morvik::ObjectInfo unknownType = playerInfo(kServerId | 5, 1000, Vec3());
     unknownType.set_objecttype(7);
     Morvik::ObjectInfo complete = playerInfo(kServerId | 6, 5000, Vec3(1, 2, 3));
@@ -256,8 +256,8 @@ TEST_F(PacketReceiverTest, SecondInfoSnapsAKnownPlayerAndAppliesTheScores) {
     ASSERT_TRUE(pumpUntil([&] { return carol->score == 9; }));
 
     EXPECT_EQ(scene->find(kServerId | 6), carol);
-    ASSERT_NE(scene->getObjectsOfType(0), nullptr);
-    EXPECT_EQ(scene->getObjectsOfType(0)->size(), 1u);
+    ASSERT_NE(scene->getObjectsOfType(kPlayerType), nullptr);
+    EXPECT_EQ(scene->getObjectsOfType(kPlayerType)->size(), 1u);
     for (int i = 0; i < 3; ++i) {
         EXPECT_EQ(carol->sampleTimes[i], 7000u);
         expectVec(carol->samplePositions[i], 100, 0, 0);

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <functional>
 #include <map>
 #include <vector>
 
@@ -18,6 +19,7 @@ namespace {
 
 constexpr float kInset = 0.0007f;
 constexpr float kWorld = 12000.0f;  // the capture's orthographic box: +-kWorld on each axis
+constexpr float kFar = 10000.0f;    // the window's far clipping distance
 
 struct Vertex {
     float x, y, z;  // object coordinates, recovered from the window coordinates
@@ -31,9 +33,9 @@ struct Face {
     std::vector<Vertex> corners;
 };
 
-// Draws the skybox in feedback mode under a large orthographic view, so that nothing is
-// clipped, and recovers each drawn polygon's vertices with their texture coordinates.
-std::vector<std::vector<Vertex>> capturePolygons(Skybox& skybox, Vec3 eye) {
+// Draws in feedback mode under a large orthographic view, so that nothing is clipped, and
+// recovers each drawn polygon's vertices with their texture coordinates.
+std::vector<std::vector<Vertex>> capturePolygons(const std::function<void()>& draw) {
     glMatrixMode(GL_PROJECTION);
     glPushMatrix();
     glLoadIdentity();
@@ -43,7 +45,7 @@ std::vector<std::vector<Vertex>> capturePolygons(Skybox& skybox, Vec3 eye) {
     std::vector<GLfloat> buffer(1 << 16);
     glFeedbackBuffer(static_cast<GLsizei>(buffer.size()), GL_3D_COLOR_TEXTURE, buffer.data());
     glRenderMode(GL_FEEDBACK);
-    skybox.draw(eye);
+    draw();
     const GLint n = glRenderMode(GL_RENDER);
     glMatrixMode(GL_PROJECTION);
     glPopMatrix();
@@ -75,9 +77,13 @@ std::vector<std::vector<Vertex>> capturePolygons(Skybox& skybox, Vec3 eye) {
     return polygons;
 }
 
-std::vector<Vertex> captureVertices(Skybox& skybox, Vec3 eye) {
+std::vector<std::vector<Vertex>> capturePolygons(Skybox& skybox, Vec3 eye) {
+    return capturePolygons([&] { skybox.draw(eye, kFar); });
+}
+
+std::vector<Vertex> allVertices(const std::vector<std::vector<Vertex>>& polygons) {
     std::vector<Vertex> all;
-    for (const auto& polygon : capturePolygons(skybox, eye)) {
+    for (const auto& polygon : polygons) {
         all.insert(all.end(), polygon.begin(), polygon.end());
     }
     return all;
@@ -127,15 +133,19 @@ protected:
     void SetUp() override {
         gametest::openWindow();
         gametest::useGameResources();
-        window.video.zFar = 10000.0f;
+        window.video.zFar = kFar;
     }
-    void TearDown() override { window.video.zFar = 10000.0f; }
+    void TearDown() override {
+        window.video.zFar = kFar;
+        delete window.skybox;
+        window.skybox = nullptr;
+    }
 };
 
 TEST_F(SkyboxTest, CubeIsCentredOnTheEyeWithHalfTheFarDistance) {
     Skybox skybox("skybox.png");
     const Vec3 eye(100, 0, -20);
-    const std::vector<Vertex> v = captureVertices(skybox, eye);
+    const std::vector<Vertex> v = allVertices(capturePolygons(skybox, eye));
     ASSERT_GE(v.size(), 24u);
     float lo[3] = {1e9f, 1e9f, 1e9f};
     float hi[3] = {-1e9f, -1e9f, -1e9f};
@@ -154,10 +164,11 @@ TEST_F(SkyboxTest, CubeIsCentredOnTheEyeWithHalfTheFarDistance) {
     EXPECT_NEAR(hi[2], 4980, 2);
 }
 
-TEST_F(SkyboxTest, FarDistanceIsReadAtEveryDraw) {
-    Skybox skybox("skybox.png");
+TEST_F(SkyboxTest, TheWindowDrawsItForItsFarDistanceAtEveryDraw) {
+    window.setSkybox("skybox.png");
     window.video.zFar = 2000.0f;
-    const std::vector<Vertex> v = captureVertices(skybox, Vec3(0, 0, 0));
+    const std::vector<Vertex> v =
+        allVertices(capturePolygons([] { window.drawSkybox(Vec3(0, 0, 0)); }));
     ASSERT_FALSE(v.empty());
     for (const Vertex& p : v) {
         const float m = std::max({std::fabs(p.x), std::fabs(p.y), std::fabs(p.z)});
@@ -361,7 +372,7 @@ TEST_F(SkyboxTest, EnablesAreRestoredAndTheColourIsLeftWhite) {
     glDisable(GL_TEXTURE_2D);
     glColor4f(1, 0, 0, 1);
     glLoadIdentity();
-    skybox.draw(Vec3());
+    skybox.draw(Vec3(), kFar);
     EXPECT_TRUE(glIsEnabled(GL_LIGHTING));
     EXPECT_TRUE(glIsEnabled(GL_BLEND));
     EXPECT_FALSE(glIsEnabled(GL_TEXTURE_2D));
@@ -376,7 +387,7 @@ TEST_F(SkyboxTest, EnablesAreRestoredAndTheColourIsLeftWhite) {
     EXPECT_EQ(depth, 1);
 
     glEnable(GL_TEXTURE_2D);
-    skybox.draw(Vec3());
+    skybox.draw(Vec3(), kFar);
     EXPECT_TRUE(glIsEnabled(GL_TEXTURE_2D));
 }
 
@@ -389,7 +400,7 @@ std::array<int, 3> centreAfterSkyboxAndSquareAt(float z) {
     glLoadIdentity();
     Camera camera;  // at the origin, looking along +z
     const Vec3 eye = camera.apply();
-    skybox.draw(eye);
+    skybox.draw(eye, kFar);
     glPushAttrib(GL_ENABLE_BIT);
     glDisable(GL_LIGHTING);
     glDisable(GL_TEXTURE_2D);

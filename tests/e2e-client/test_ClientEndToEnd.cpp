@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "Common/ObjectTypes.h"
 #include "tests/e2e-client/GameRelay.h"
 #include "tests/e2e-client/Screenshot.h"
 #include "tests/e2e-client/VirtualDisplay.h"
@@ -264,7 +265,7 @@ TEST_F(ClientEndToEnd, HoldingWThrustsAndTheLeftButtonFires) {
             for (const scripted::ReceivedMessage& m : all) {
                 if (m.is(MessageType::ObjectInfo)) {
                     const auto& info = m.as<Morvik::ObjectInfo>();
-                    if (info.objecttype() == 0 && info.id() != self) {
+                    if (info.objecttype() == kPlayerType && info.id() != self) {
                         ship = info.id();
                         return true;
                     }
@@ -302,7 +303,8 @@ TEST_F(ClientEndToEnd, HoldingWThrustsAndTheLeftButtonFires) {
     EXPECT_EQ(runOnDisplay(display, "xdotool", {"mousedown", "1"}), 0);
     const long shot = watcher->waitForMessage(
         [](const scripted::ReceivedMessage& m) {
-            return m.is(MessageType::ObjectInfo) && m.as<Morvik::ObjectInfo>().objecttype() == 1;
+            return m.is(MessageType::ObjectInfo) &&
+                   m.as<Morvik::ObjectInfo>().objecttype() == kProjectileType;
         },
         from, 5000ms);
     EXPECT_EQ(runOnDisplay(display, "xdotool", {"mouseup", "1"}), 0);

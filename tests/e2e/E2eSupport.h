@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "Common/Controls.h"
 #include "tools/scripted-client/IoThread.h"
 #include "tools/scripted-client/ScriptedClient.h"
 #include "tools/testkit/ChildProcess.h"
@@ -27,8 +28,8 @@ using Milliseconds = std::chrono::milliseconds;
 
 constexpr Milliseconds kWait{5000};
 constexpr Milliseconds kStartLimit{10000};
-constexpr std::uint32_t kForward = 0x1;
-constexpr std::uint32_t kFire = 0x40000000;
+using controls::kFire;
+using controls::kForward;
 
 // Object id of the n-th object (counter value) of server 1.
 constexpr std::uint64_t objectId(std::uint32_t serverId, std::uint32_t counter) {

@@ -1,6 +1,7 @@
 // The operator's console: every command and its short form, unknown lines, and the order in
 // which lines queued for one tick are answered.
 
+#include "Common/ObjectTypes.h"
 #include "tests/e2e/E2eSupport.h"
 
 namespace e2e {
@@ -52,7 +53,8 @@ TEST_F(ConsoleTest, CountsAndScoreInLongAndShortForm) {
     ASSERT_TRUE(first->waitFor(
         [](const std::vector<ReceivedMessage>& all) {
             for (const ReceivedMessage& m : all) {
-                if (m.is(MessageType::ObjectInfo) && m.as<ObjectInfo>().objecttype() == 1) {
+                if (m.is(MessageType::ObjectInfo) &&
+                    m.as<ObjectInfo>().objecttype() == kProjectileType) {
                     return true;
                 }
             }

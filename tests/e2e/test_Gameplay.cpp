@@ -4,6 +4,7 @@
 
 #include <cmath>
 
+#include "Common/ObjectTypes.h"
 #include "tests/e2e/E2eSupport.h"
 
 namespace e2e {
@@ -36,7 +37,8 @@ std::vector<ObjectInfo> ownStatus(const ScriptedClient::Ptr& client) {
 std::vector<ObjectInfo> shotsSeenBy(const ScriptedClient::Ptr& client) {
     std::vector<ObjectInfo> out;
     for (const ReceivedMessage& received : client->messages()) {
-        if (received.is(MessageType::ObjectInfo) && received.as<ObjectInfo>().objecttype() == 1) {
+        if (received.is(MessageType::ObjectInfo) &&
+            received.as<ObjectInfo>().objecttype() == kProjectileType) {
             EXPECT_EQ(received.transport, Transport::Tcp);
             out.push_back(received.as<ObjectInfo>());
         }
@@ -122,7 +124,8 @@ TEST_F(GameplayTest, ShotIsAnnouncedToEveryPlayerOverTcp) {
     ASSERT_TRUE(shooter->waitFor(
         [](const std::vector<ReceivedMessage>& all) {
             for (const ReceivedMessage& m : all) {
-                if (m.is(MessageType::ObjectInfo) && m.as<ObjectInfo>().objecttype() == 1) {
+                if (m.is(MessageType::ObjectInfo) &&
+                    m.as<ObjectInfo>().objecttype() == kProjectileType) {
                     return true;
                 }
             }
@@ -133,7 +136,8 @@ TEST_F(GameplayTest, ShotIsAnnouncedToEveryPlayerOverTcp) {
     ASSERT_TRUE(watcher->waitFor(
         [](const std::vector<ReceivedMessage>& all) {
             for (const ReceivedMessage& m : all) {
-                if (m.is(MessageType::ObjectInfo) && m.as<ObjectInfo>().objecttype() == 1) {
+                if (m.is(MessageType::ObjectInfo) &&
+                    m.as<ObjectInfo>().objecttype() == kProjectileType) {
                     return true;
                 }
             }

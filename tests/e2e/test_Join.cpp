@@ -3,6 +3,7 @@
 
 #include <cmath>
 
+#include "Common/ObjectTypes.h"
 #include "tests/e2e/E2eSupport.h"
 
 namespace e2e {
@@ -63,7 +64,7 @@ TEST_F(JoinTest, NewcomerGetsWelcomeThenSnapshotThenItsAnnouncement) {
     ASSERT_TRUE(tcp[1].is(MessageType::ObjectInfo));
     const ObjectInfo& snapshot = tcp[1].as<ObjectInfo>();
     EXPECT_EQ(snapshot.id(), welcome.id());
-    EXPECT_EQ(snapshot.objecttype(), 0u);
+    EXPECT_EQ(snapshot.objecttype(), std::uint32_t{kPlayerType});
     EXPECT_FALSE(snapshot.playerdata().has_score());
     EXPECT_EQ(snapshot.playerdata().name(), "Player");
     EXPECT_FLOAT_EQ(snapshot.orientation().w(), 1.0f);

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 
+#include "Common/ObjectTypes.h"
 #include "tests/e2e/E2eSupport.h"
 
 namespace e2e {
@@ -39,7 +40,7 @@ protected:
         for (const ReceivedMessage& m : client->messages()) {
             EXPECT_EQ(m.transport, Transport::Tcp);
             if (m.is(MessageType::ObjectInfo)) {
-                EXPECT_EQ(m.as<ObjectInfo>().objecttype(), 0u);
+                EXPECT_EQ(m.as<ObjectInfo>().objecttype(), std::uint32_t{kPlayerType});
             }
         }
 

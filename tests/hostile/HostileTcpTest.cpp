@@ -2,6 +2,7 @@
 #include <random>
 
 #include "Common/FrameCodec.h"
+#include "Common/ObjectTypes.h"
 #include "Common/Protobuf/Object.pb.h"
 #include "tests/hostile/ServedPlayerFixture.h"
 
@@ -26,7 +27,7 @@ std::string frameOf(MessageType type, const google::protobuf::Message& message) 
 std::string framesOfEveryType() {
     Morvik::ObjectInfo info;
     info.set_id(99);
-    info.set_objecttype(0);
+    info.set_objecttype(kPlayerType);
     info.set_timestamp(1);
     info.mutable_position()->set_x(1);
     info.mutable_position()->set_y(2);

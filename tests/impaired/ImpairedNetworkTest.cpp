@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "Common/Controls.h"
 #include "Common/Transform.h"
 #include "tools/testkit/ProbePlayer.h"
 #include "tools/testkit/ServerProcess.h"
@@ -112,7 +113,7 @@ TEST(ImpairedNetwork, GameGoesOnAndViewsConvergeOnceTheLinkRecovers) {
         options.udpPort = proxy.port();
         options.fire = true;
         options.turnRate = 0.3 + 0.4 * i;
-        options.controls = i == 1 ? 0x11u : 0x1u;
+        options.controls = i == 1 ? controls::kForward | controls::kUp : controls::kForward;
         players.push_back(std::make_unique<ProbePlayer>(options));
         ASSERT_TRUE(players.back()->start()) << players.back()->error();
         ASSERT_TRUE(players.back()->waitWelcome(5000)) << server.log();

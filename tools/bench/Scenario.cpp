@@ -1,4 +1,5 @@
 #include "tools/bench/Scenario.h"
+#include "Common/Controls.h"
 
 #include <cmath>
 
@@ -59,7 +60,7 @@ void Scenario::newTurn(double t) {
 }
 
 Controls Scenario::next(double t) {
-    Controls controls;
+    Controls result;
     if (!started_) {
         started_ = true;
         lastT_ = t;
@@ -82,7 +83,7 @@ Controls Scenario::next(double t) {
                 orientation_ = randomOrientation();
             }
             if (t - cycleStart_ < kCruiseThrustSeconds) {
-                controls.mask = kThrustForward;
+                result.mask = controls::kForward;
             }
             break;
         }
@@ -95,10 +96,10 @@ Controls Scenario::next(double t) {
                 orientation_ * fromAxisAngle(turnRate_ * static_cast<float>(dt), turnAxis_);
             orientation_.normalize();
             // The trigger stays down: the server fires whenever its rate limit allows.
-            controls.mask = kThrustForward | kFire;
+            result.mask = controls::kForward | controls::kFire;
             break;
         }
     }
-    controls.orientation = orientation_;
-    return controls;
+    result.orientation = orientation_;
+    return result;
 }

@@ -21,9 +21,6 @@ struct Controls {
 
 class Scenario {
 public:
-    static constexpr std::uint32_t kThrustForward = 0x1;
-    static constexpr std::uint32_t kFire = 0x40000000;
-
     // Cruise: thrust along a fresh heading, then coast along it.
     static constexpr double kCruiseThrustSeconds = 1.0;
     static constexpr double kCruiseCoastSeconds = 3.0;

@@ -5,6 +5,7 @@
 #include <boost/asio/socket_base.hpp>
 
 #include "Common/FrameCodec.h"
+#include "Common/ObjectTypes.h"
 #include "tools/bench/FrameScanner.h"
 #include "tools/bench/Swarm.h"
 
@@ -121,7 +122,7 @@ void SwarmPlayer::onTcpFrame(std::uint8_t type, const std::uint8_t* body, std::s
                 ++swarm_.result().badFrames;
                 return;
             }
-            if (head.objectType != 1) {
+            if (head.objectType != kProjectileType) {
                 return;  // players: stamped outside the world update, so no tick figure
             }
             if (inWindow) {

@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "Common/Controls.h"
 #include "Common/FrameCodec.h"
+#include "Common/ObjectTypes.h"
 #include "Common/Protobuf/Object.pb.h"
 #include "tools/fuzz/FuzzRecords.h"
 
@@ -40,7 +42,7 @@ std::string frame(MessageType type, const google::protobuf::Message& message) {
 std::string playerInfo(std::uint64_t id, bool blueTeam, bool announcement) {
     Morvik::ObjectInfo info;
     info.set_id(id);
-    info.set_objecttype(0);
+    info.set_objecttype(kPlayerType);
     info.set_timestamp(1000);
     setPosition(info.mutable_position(), blueTeam ? -500.0f : 500.0f, 10, -20);
     setOrientation(info.mutable_orientation(), 1, 0, 0, 0);
@@ -59,7 +61,7 @@ std::string playerInfo(std::uint64_t id, bool blueTeam, bool announcement) {
 std::string projectileInfo(std::uint64_t id) {
     Morvik::ObjectInfo info;
     info.set_id(id);
-    info.set_objecttype(1);
+    info.set_objecttype(kProjectileType);
     info.set_timestamp(1100);
     setPosition(info.mutable_position(), 500, 10, -20);
     setOrientation(info.mutable_orientation(), 0.7071f, 0, 0.7071f, 0);
@@ -128,7 +130,7 @@ int main(int argc, char** argv) {
     const std::uint64_t shot = kServerId | 9;
     const std::string every = welcome(first, 2) + playerInfo(first, false, false) +
                               objectUpdate(first, 1200, 480) + objectDestroy(shot) +
-                              clientUpdate(0x40000001u);
+                              clientUpdate(controls::kForward | controls::kFire);
     bool ok = true;
 
     // Stream target: a chunking seed byte, then frames.
@@ -137,31 +139,42 @@ int main(int argc, char** argv) {
     ok &= write(stream, "projectile-info", std::string(1, '\x02') + projectileInfo(shot));
     ok &= write(stream, "object-update", std::string(1, '\x03') + objectUpdate(first, 1, 2));
     ok &= write(stream, "object-destroy", std::string(1, '\x04') + objectDestroy(shot));
-    ok &= write(stream, "client-update", std::string(1, '\x05') + clientUpdate(0x11));
+    ok &= write(stream, "client-update",
+                std::string(1, '\x05') + clientUpdate(controls::kForward | controls::kUp));
     ok &= write(stream, "welcome", std::string(1, '\x06') + welcome(first, 2));
     ok &= write(stream, "every-type", std::string(1, '\x07') + every);
 
     // Server target: datagrams from the joined players (qports 2 to 4), TCP bytes, ticks.
     const std::string server = root + "/server";
     const std::string tick = record(kServerTick, "");
-    ok &= write(server, "client-update",
-                record(kServerDatagram, qport(2) + clientUpdate(0x40000001u)) + tick);
     ok &= write(
-        server, "two-updates-one-datagram",
-        record(kServerDatagram, qport(3) + clientUpdate(0x1) + clientUpdate(0x6)) + tick + tick);
+        server, "client-update",
+        record(kServerDatagram, qport(2) + clientUpdate(controls::kForward | controls::kFire)) +
+            tick);
+    ok &= write(server, "two-updates-one-datagram",
+                record(kServerDatagram, qport(3) + clientUpdate(controls::kForward) +
+                                            clientUpdate(controls::kBack | controls::kRight)) +
+                    tick + tick);
     ok &= write(server, "every-type-datagram", record(kServerDatagram, qport(4) + every) + tick);
     ok &= write(server, "every-type-tcp", record(kServerTcp | (1 << 2), every) + tick);
-    ok &= write(server, "rejoin",
-                record(kServerRejoin | (2 << 2), "") + tick +
-                    record(kServerDatagram, qport(5) + clientUpdate(0x40000010u)) + tick);
+    ok &= write(
+        server, "rejoin",
+        record(kServerRejoin | (2 << 2), "") + tick +
+            record(kServerDatagram, qport(5) + clientUpdate(controls::kUp | controls::kFire)) +
+            tick);
     std::string volley;
     for (int i = 0; i < 20; ++i) {
-        volley += record(kServerDatagram, qport(2) + clientUpdate(0x40000001u)) + tick;
+        volley +=
+            record(kServerDatagram, qport(2) + clientUpdate(controls::kForward | controls::kFire)) +
+            tick;
     }
     ok &= write(server, "firing", volley);
     // Finite but no rotation: rotating by it overflows.
     ok &= write(server, "oversized-orientation",
-                record(kServerDatagram, qport(2) + clientUpdate(0x40000011u, 1e20f)) + tick + tick);
+                record(kServerDatagram,
+                       qport(2) + clientUpdate(controls::kForward | controls::kUp | controls::kFire,
+                                               1e20f)) +
+                    tick + tick);
 
     // Client target: what a server sends a client.
     const std::string client = root + "/client";

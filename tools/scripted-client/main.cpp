@@ -9,6 +9,7 @@
 #include <string>
 #include <thread>
 
+#include "Common/Controls.h"
 #include "tools/scripted-client/IoThread.h"
 #include "tools/scripted-client/ScriptedClient.h"
 
@@ -16,8 +17,6 @@ namespace po = boost::program_options;
 using scripted::Milliseconds;
 
 namespace {
-
-constexpr std::uint32_t kFireBit = 0x40000000;
 
 bool parseOrientation(const std::string& text, Quaternion& out) {
     std::istringstream in(text);
@@ -66,7 +65,7 @@ int main(int argc, char* argv[]) {
         return options.count("help") ? 0 : 2;
     }
     if (options.count("fire")) {
-        boosters |= kFireBit;
+        boosters |= controls::kFire;
     }
 
     IoThread io;

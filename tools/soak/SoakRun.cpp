@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "Common/Controls.h"
 #include "tools/testkit/ProbePlayer.h"
 #include "tools/testkit/RawClient.h"
 #include "tools/testkit/ServerProcess.h"
@@ -48,7 +49,7 @@ private:
         ProbePlayer::Options options;
         options.tcpPort = server_->port();
         options.fire = fire;
-        options.controls = random_() % 64;
+        options.controls = random_() & controls::kAllThrust;
         options.turnRate = (random_() % 200) / 100.0;
         auto player = std::make_unique<ProbePlayer>(options);
         if (!player->start()) {
@@ -142,7 +143,8 @@ void Soak::randomAction() {
         ++leaves_;
     } else if (roll < 9 && !transient_.empty()) {
         ProbePlayer& player = *transient_[random_() % transient_.size()];
-        player.setControls(random_() % 64 | (random_() % 2 ? 0x40000000u : 0u));
+        player.setControls((random_() & controls::kAllThrust) |
+                           (random_() % 2 ? controls::kFire : 0u));
         player.setTurnRate((random_() % 300) / 100.0 - 1.5);
     } else {
         hostileBlip();

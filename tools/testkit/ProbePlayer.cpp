@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "Common/Controls.h"
 #include "Common/FrameCodec.h"
 #include "Common/Protobuf/Object.pb.h"
 
@@ -180,14 +181,13 @@ void ProbePlayer::sendClientUpdate(double seconds) {
     }
     angle_ += turnRate_.load() * (seconds - lastSend_);
     lastSend_ = seconds;
-    std::uint32_t controls = controls_;
+    std::uint32_t held = controls_;
     if (options_.fire) {
-        controls |= 0x40000000u;
+        held |= controls::kFire;
     }
     const float half = static_cast<float>(angle_ / 2.0);
     const std::string datagram =
-        qportPrefix(qport) +
-        clientUpdateFrame(std::cos(half), 0.0f, std::sin(half), 0.0f, controls);
+        qportPrefix(qport) + clientUpdateFrame(std::cos(half), 0.0f, std::sin(half), 0.0f, held);
     sockaddr_in to = loopback(options_.udpPort ? options_.udpPort : options_.tcpPort);
     sendto(udpFd_, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&to),
            sizeof to);

@@ -1,4 +1,4 @@
-#include "client/MessageConversions.h"
+#include "Common/MessageConversions.h"
 
 #include <gtest/gtest.h>
 
@@ -28,6 +28,23 @@ TEST(MessageConversionsTest, PositionBecomesAVector) {
     EXPECT_EQ(v.x, -1.5f);
     EXPECT_EQ(v.y, 2.0f);
     EXPECT_EQ(v.z, 1e6f);
+}
+
+TEST(MessageConversionsTest, QuaternionBecomesAnOrientationByComponentName) {
+    Morvik::Orientation message;
+    setOrientation(&message, Quaternion(0.1f, 0.2f, 0.3f, 0.4f));
+    EXPECT_EQ(message.w(), 0.1f);
+    EXPECT_EQ(message.x(), 0.2f);
+    EXPECT_EQ(message.y(), 0.3f);
+    EXPECT_EQ(message.z(), 0.4f);
+}
+
+TEST(MessageConversionsTest, VectorBecomesAPosition) {
+    Morvik::Position message;
+    setPosition(&message, Vec3(-1.5f, 2.0f, 1e6f));
+    EXPECT_EQ(message.x(), -1.5f);
+    EXPECT_EQ(message.y(), 2.0f);
+    EXPECT_EQ(message.z(), 1e6f);
 }
 
 }  // namespace

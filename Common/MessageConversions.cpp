@@ -1,6 +1,14 @@
-#include "Server/MessageFields.h"
+#include "Common/MessageConversions.h"
 
 #include "Common/Protobuf/Object.pb.h"
+
+Quaternion toQuaternion(const Morvik::Orientation& orientation) {
+    return Quaternion(orientation.w(), orientation.x(), orientation.y(), orientation.z());
+}
+
+Vec3 toVec3(const Morvik::Position& position) {
+    return Vec3(position.x(), position.y(), position.z());
+}
 
 void setPosition(Morvik::Position* out, const Vec3& position) {
     out->set_x(position.x);
