@@ -12,8 +12,10 @@ std::uint64_t getTickCount();
 
 namespace platform {
 
-// Blocks the calling thread for the given number of milliseconds (nothing for <= 0).
-void sleepMs(std::int64_t ms);
+// Blocks the calling thread until getTickCount reads `tick`, waking as that millisecond begins
+// rather than somewhere inside it. Compared as wrapping 32-bit counts: returns at once when the
+// count is already there or past it.
+void sleepUntilTick(std::uint64_t tick);
 
 // System-wide CPU times in 100 ns units; kernel includes idle, as the statistics expect.
 bool systemTimes(std::uint64_t& idle, std::uint64_t& kernel, std::uint64_t& user);

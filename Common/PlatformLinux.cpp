@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
-#include <thread>
 
 #include "Common/Platform.h"
 
@@ -25,9 +24,22 @@ std::uint64_t getTickCount() {
 
 namespace platform {
 
-void sleepMs(std::int64_t ms) {
-    if (ms > 0) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+void sleepUntilTick(std::uint64_t tick) {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    const std::int64_t nowMs = static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+    const auto ahead = static_cast<std::int32_t>(static_cast<std::uint32_t>(tick) -
+                                                 static_cast<std::uint32_t>(nowMs));
+    if (ahead <= 0) {
+        return;
+    }
+    // Absolute, on the clock getTickCount reads: a relative sleep would also count the part
+    // of the current millisecond already gone and wake up to a millisecond late.
+    const std::int64_t wakeMs = nowMs + ahead;
+    timespec wake{};
+    wake.tv_sec = static_cast<time_t>(wakeMs / 1000);
+    wake.tv_nsec = static_cast<long>((wakeMs % 1000) * 1000000);
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &wake, nullptr) == EINTR) {
     }
 }
 

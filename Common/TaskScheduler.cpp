@@ -1,5 +1,6 @@
 #include "Common/TaskScheduler.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <limits>
@@ -10,8 +11,19 @@
 namespace {
 
 struct TickClock : TaskScheduler::Clock {
-    std::uint64_t now() override { return getTickCount(); }
-    void sleepMs(std::int64_t ms) override { platform::sleepMs(ms); }
+    std::uint64_t lastRead = 0;
+
+    std::uint64_t now() override {
+        lastRead = getTickCount();
+        return lastRead;
+    }
+    void sleepMs(std::int64_t ms) override {
+        // The tick count compares only within half its range; the loop's next pass sleeps on
+        // through a longer wait.
+        constexpr std::int64_t kLongestMs = 24 * 60 * 60 * 1000;
+        const std::int64_t step = std::min(ms, kLongestMs);
+        platform::sleepUntilTick((lastRead + static_cast<std::uint64_t>(step)) & 0xFFFFFFFFu);
+    }
 };
 
 TickClock tickClock;
@@ -94,9 +106,11 @@ void TaskScheduler::run() {
         if (earliest == std::numeric_limits<std::int64_t>::max()) {
             continue;
         }
+        // A task is due only once the clock has passed its due time, so sleep through that
+        // millisecond too; waking on it would spin on the clock until the next one begins.
         const std::int64_t remaining = earliest - readClock();
-        if (remaining > 0) {
-            activeClock->sleepMs(remaining);
+        if (remaining >= 0) {
+            activeClock->sleepMs(remaining + 1);
         }
     }
 }

@@ -23,6 +23,7 @@ public:
     struct Clock {
         virtual ~Clock() = default;
         virtual std::uint64_t now() = 0;  // getTickCount semantics: 32-bit wrapping ms
+        // Blocks until now() would read ms more than its last reading.
         virtual void sleepMs(std::int64_t ms) = 0;
     };
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -12,8 +13,9 @@
 
 namespace {
 
-// Test time, kept in microseconds: a reading costs 0.1 ms, a sleep lasts exactly as asked, and
-// the loop sees whole milliseconds, low 32 bits only, like the real tick count.
+// Test time, kept in microseconds: a reading costs 0.1 ms, a sleep ends as the millisecond asked
+// for begins (counted from the last reading), and the loop sees whole milliseconds, low 32 bits
+// only, like the real tick count.
 struct FakeClock : TaskScheduler::Clock {
     static constexpr std::uint64_t kReadCostUs = 100;
 
@@ -49,7 +51,7 @@ struct FakeClock : TaskScheduler::Clock {
             requestQuit();
             return;
         }
-        advanceMs(ms);
+        us = std::max(us, (lastRead + static_cast<std::uint64_t>(ms)) * 1000);
     }
 };
 
@@ -162,13 +164,17 @@ TEST_P(TaskSchedulerPeriod, RunsOnePeriodPlusOneApartAndSleepsUntilDue) {
         EXPECT_EQ(at[i] - at[i - 1], rc.periodMs + 1) << i;
         EXPECT_EQ(calls[i].sleepsBefore, i) << "one sleep per period";
     }
-    // Each sleep ends on the due time: the reading that ran the task plus the period.
+    // Each sleep ends on the first millisecond the task is due: the reading that ran it plus
+    // the period, plus one.
     ASSERT_EQ(clock.sleeps.size(), 5u);
     for (std::size_t i = 0; i < at.size(); ++i) {
         const FakeClock::Sleep& s = clock.sleeps[i];
         EXPECT_GT(s.ms, 0);
-        EXPECT_EQ(s.afterRead + static_cast<std::uint64_t>(s.ms), at[i] + rc.periodMs) << i;
+        EXPECT_EQ(s.afterRead + static_cast<std::uint64_t>(s.ms), at[i] + rc.periodMs + 1) << i;
     }
+    // Every pass calls the task: one reading for it and one before the sleep. A loop that
+    // woke too early would read the clock over and over until the task fell due.
+    EXPECT_EQ(clock.reads, static_cast<std::int64_t>(2 * at.size()));
 }
 
 INSTANTIATE_TEST_SUITE_P(Rates, TaskSchedulerPeriod,
@@ -194,8 +200,8 @@ TEST_F(TaskSchedulerTest, LongTaskIsNotCaughtUp) {
     EXPECT_EQ(calls[2].sleepsBefore, 1u);
 }
 
-TEST_F(TaskSchedulerTest, NoSleepWhenNothingRemains) {
-    // The body ends right on the next due time, so the time remaining is 0.
+TEST_F(TaskSchedulerTest, BodyEndingOnTheDueTimeSleepsOneMillisecond) {
+    // The task is not due yet while the clock still shows its due time.
     longBodyMs = 16;
     quitAfter = 2;
     addTask(slowOnceTask, 60.0f);
@@ -204,10 +210,9 @@ TEST_F(TaskSchedulerTest, NoSleepWhenNothingRemains) {
     const std::vector<std::uint64_t> at = readingsOf("slow");
     ASSERT_EQ(at.size(), 2u);
     EXPECT_EQ(at[1] - at[0], 17u);
-    EXPECT_EQ(calls[1].sleepsBefore, 0u);
-    for (const FakeClock::Sleep& s : clock.sleeps) {
-        EXPECT_GT(s.ms, 0);
-    }
+    ASSERT_EQ(calls[1].sleepsBefore, 1u);
+    EXPECT_EQ(clock.sleeps[0].ms, 1);
+    EXPECT_EQ(clock.reads, 4);  // two passes, no spinning between them
 }
 
 TEST_F(TaskSchedulerTest, QuitTakesEffectBetweenPasses) {
@@ -297,7 +302,7 @@ TEST_F(TaskSchedulerTest, StaysLiveAcrossTheClockWrap) {
         EXPECT_EQ(at[i] - at[i - 1], 17u) << i;
     }
     for (const FakeClock::Sleep& s : clock.sleeps) {
-        EXPECT_LE(s.ms, 16);
+        EXPECT_LE(s.ms, 17);
     }
 }
 
@@ -310,7 +315,7 @@ TEST_F(TaskSchedulerTest, ClockSteppingBackDoesNotStallOrRush) {
     ASSERT_EQ(at.size(), 3u);
     for (const FakeClock::Sleep& s : clock.sleeps) {
         EXPECT_GT(s.ms, 0);
-        EXPECT_LE(s.ms, 16);
+        EXPECT_LE(s.ms, 17);
     }
     // The loop's time holds still while the clock is behind, so the next run comes a period
     // later less the 5 ms step, and the one after a full period again.
