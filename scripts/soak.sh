@@ -9,13 +9,7 @@ minutes=${MORVIK_SOAK_MINUTES:-3}
 seed=${MORVIK_SOAK_SEED:-1}
 dir=build-asan
 
-# The same configuration as scripts/test-sanitizers.sh, which builds in this folder later and
-# so finds these objects made. It waits for the marker before it builds here.
-rm -f "$dir/soak-build-done"
-cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DMORVIK_SANITIZE=address,undefined \
-  >/dev/null
-cmake --build "$dir" --target server soak lsan-at-exit
-touch "$dir/soak-build-done"
+bash scripts/build-asan.sh
 
 # The sanitizer runtime must come first among the preloaded libraries.
 preload="$(g++ -print-file-name=libasan.so):$PWD/$dir/lib/liblsan-at-exit.so"

@@ -11,9 +11,7 @@ export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$PWD/tests/lsan.supp}
 export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}
 
 echo "== unit tests under AddressSanitizer and UndefinedBehaviorSanitizer"
-cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug \
-  -DMORVIK_SANITIZE=address,undefined >/dev/null
-cmake --build build-asan --target common_tests server_tests client_tests
+bash scripts/build-asan.sh
 ctest --test-dir build-asan -L unit --output-on-failure -j "$(nproc)" --timeout 300
 
 # The network thread meets the main thread in the shared library and the server: those tests

@@ -15,6 +15,9 @@ bash scripts/setup-resources.sh
 slow=1
 if [ "${MORVIK_SKIP_SLOW:-0}" = 1 ]; then slow=0; fi
 
+# The soak and the sanitizer tests share one sanitizer build, made here before either runs.
+bash scripts/build-asan.sh
+
 # The soak takes minutes of wall time but little processor: it runs beside the rest.
 soak_status=0
 if [ $slow = 1 ]; then
@@ -40,10 +43,6 @@ ctest_status=0
 "${xvfb[@]}" ctest --test-dir build --output-on-failure -j "$(nproc)" --timeout 300 ||
   ctest_status=$?
 
-# The soak's sanitizer build shares build-asan/ with the sanitizer tests: one build at a time.
-if [ $slow = 1 ]; then
-  while [ ! -e build-asan/soak-build-done ] && kill -0 "$soak_pid" 2>/dev/null; do sleep 1; done
-fi
 sanitizer_status=0
 "${xvfb[@]}" bash scripts/test-sanitizers.sh || sanitizer_status=$?
 
