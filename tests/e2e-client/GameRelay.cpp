@@ -19,6 +19,9 @@ struct GameRelay::TcpPair {
     std::uint8_t fromClient[4096];
     std::uint8_t fromServer[4096];
     std::string serverStream;  // server bytes not yet cut into frames
+    // The client ended its side (a client started again after failing ends its first try):
+    // what the server still sends it is not what the client being tested was told.
+    bool clientGone = false;
 };
 
 GameRelay::GameRelay(std::uint16_t serverPort, std::chrono::milliseconds holdServerTcp)
@@ -104,6 +107,7 @@ void GameRelay::pump(std::shared_ptr<TcpPair> pair, bool fromServer) {
             tcp::socket& sink = fromServer ? pair->client : pair->server;
             boost::system::error_code ignored;
             if (ec) {
+                pair->clientGone = pair->clientGone || !fromServer;
                 // One side went away: so does the other, as with a direct connection.
                 sink.shutdown(tcp::socket::shutdown_both, ignored);
                 sink.close(ignored);
@@ -136,6 +140,9 @@ void GameRelay::forwardWhenReleased(std::shared_ptr<TcpPair> pair, std::size_t n
                 forwardWhenReleased(pair, n);
             }
         });
+        return;
+    }
+    if (pair->clientGone) {
         return;
     }
     boost::system::error_code error;
