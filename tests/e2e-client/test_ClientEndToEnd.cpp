@@ -184,14 +184,10 @@ TEST_F(ClientEndToEnd, JoinsSendsTwentyUpdatesASecondAndDrawsTheGame) {
     for (const GameRelay::Datagram& d : sent) {
         inWindow += d.arrival > windowEnd - 2s ? 1 : 0;
     }
+    // Spacing between single datagrams says nothing on a loaded machine (a delayed send lands
+    // right before the next); at most one per frame is held by the controller's own tests.
     EXPECT_GE(inWindow, 2 * 10);
     EXPECT_LE(inWindow, 2 * 25);
-    // Never two in one frame: frames are at least about 16 ms apart at 60 a second.
-    for (std::size_t i = 1; i < sent.size(); ++i) {
-        if (sent[i].arrival > welcomeAt + 200ms) {
-            EXPECT_GE(sent[i].arrival - sent[i - 1].arrival, 8ms) << "datagram " << i;
-        }
-    }
 
     // The picture: a starry sky, the HUD, and a ship in the team's colour.
     std::set<std::uint32_t> colours;
