@@ -5,6 +5,7 @@
 #include <boost/asio/write.hpp>
 
 #include "Common/Protobuf/Object.pb.h"
+#include "tools/testkit/Loopback.h"
 
 namespace e2eclient {
 
@@ -30,28 +31,9 @@ GameRelay::GameRelay(std::uint16_t serverPort, std::chrono::milliseconds holdSer
       serverPort_(serverPort),
       hold_(holdServerTcp),
       holdLimit_(Clock::now() + std::chrono::seconds(30)) {
-    // One port for both transports, as the game uses: find one free for both.
-    for (int attempt = 0; attempt < 50 && port_ == 0; ++attempt) {
-        boost::system::error_code ec;
-        tcp::acceptor acceptor(io_);
-        acceptor.open(tcp::v4(), ec);
-        acceptor.bind(tcp::endpoint(boost::asio::ip::address_v4::loopback(), 0), ec);
-        acceptor.listen(boost::asio::socket_base::max_listen_connections, ec);
-        if (ec) {
-            continue;
-        }
-        const std::uint16_t candidate = acceptor.local_endpoint().port();
-        udp::socket udpSocket(io_);
-        udpSocket.open(udp::v4(), ec);
-        udpSocket.bind(udp::endpoint(boost::asio::ip::address_v4::loopback(), candidate), ec);
-        if (ec) {
-            continue;
-        }
-        acceptor_ = std::move(acceptor);
-        clientSide_ = std::move(udpSocket);
-        port_ = candidate;
-    }
-    if (port_ != 0) {
+    // One port for both transports, as the game uses.
+    if (openGamePort(acceptor_, clientSide_)) {
+        port_ = acceptor_.local_endpoint().port();
         accept();
         receiveFromClient();
         receiveFromServer();

@@ -129,10 +129,10 @@ protected:
     void startServer(std::vector<std::string> args,
                      ChildProcess::Options options = programOptions(MORVIK_SERVER_BINARY)) {
         options.args = std::move(args);
-        std::uint16_t port = 0;
-        server_ = startServerOnFreePort(std::move(options), port, kStartLimit);
-        port_ = port;
-        ASSERT_NE(server_, nullptr) << "the server did not start";
+        auto server = std::make_unique<ServerProcess>(std::move(options), kStartLimit);
+        port_ = server->port();
+        server_ = std::move(server);
+        ASSERT_NE(port_, 0) << "the server did not start";
     }
 
     ScriptedClient::Ptr connectClient() {

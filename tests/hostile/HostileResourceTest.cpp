@@ -58,7 +58,7 @@ TEST_F(HostileResources, ThousandConnectionsOpenedAndDroppedLeaveNothingBehind) 
 // A sanitizer build of the server may stop at the limit for a reason of its own (see
 // vptrCheckStarved); what the test checks cannot be seen then.
 #define SKIP_IF_VPTR_CHECK_STARVED()                                                              \
-    if (vptrCheckStarved(server->log())) {                                                        \
+    if (vptrCheckStarved(server->output())) {                                                     \
         GTEST_SKIP() << "this sanitizer build of the server cannot run without free descriptors"; \
     }
 
@@ -80,7 +80,7 @@ TEST_F(LowOpenFilesLimit, KeepsServingDoesNotSpinAndAcceptsAgain) {
         ASSERT_TRUE(hostile.connectTo(server->port()));
     }
     ASSERT_TRUE(waitUntil([&] { return server->openDescriptors() >= kLimit; }, 5000) ||
-                vptrCheckStarved(server->log()))
+                vptrCheckStarved(server->output()))
         << server->openDescriptors() << " descriptors open";
     SKIP_IF_VPTR_CHECK_STARVED();
 
@@ -192,7 +192,7 @@ TEST_F(HostileResources, ClientThatNeverReadsIsDroppedAtItsBacklogCap) {
     churn.start();
     const bool dropped = playerSeesDeparture(stalledId, 90000);
     churn.stop();
-    EXPECT_TRUE(dropped) << churn.joins() << " joins were not enough\n" << server->log();
+    EXPECT_TRUE(dropped) << churn.joins() << " joins were not enough\n" << server->output();
     std::printf("the stalled client was dropped after %d joins\n", churn.joins());
     expectServedSince(from);
     // What the server holds for a stalled client is bounded by the cap, not by its patience.

@@ -81,7 +81,7 @@ TEST_F(HostileTcp, GarbageBytesEndOnlyTheSendersConnection) {
             }
         }
         hostile->close();
-        EXPECT_TRUE(playerSeesDeparture(hostile->ownId())) << server->log();
+        EXPECT_TRUE(playerSeesDeparture(hostile->ownId())) << server->output();
     }
     expectServedSince(from, 1.0);
 }
@@ -114,7 +114,7 @@ TEST_F(HostileTcp, ZeroLengthClosesOnlyThatConnection) {
     // Past a zero length the frame boundaries of the stream are lost for good.
     ASSERT_TRUE(hostile->sendAll(std::string("\x00\x00", 2) + clientUpdateFrame(1, 0, 0, 0, 1)));
     EXPECT_TRUE(hostile->waitClosedByServer(5000));
-    EXPECT_TRUE(playerSeesDeparture(hostile->ownId())) << server->log();
+    EXPECT_TRUE(playerSeesDeparture(hostile->ownId())) << server->output();
     expectServedSince(from, 0.5);
 }
 
@@ -153,7 +153,7 @@ TEST_F(HostileTcp, HalfFramesWaitWithoutHarmAndLeaveNothingBehind) {
     expectServedSince(from, 1.5);
     for (auto& hostile : hostiles) {
         hostile->close();
-        EXPECT_TRUE(playerSeesDeparture(hostile->ownId())) << server->log();
+        EXPECT_TRUE(playerSeesDeparture(hostile->ownId())) << server->output();
     }
     EXPECT_TRUE(waitUntil([&] { return server->openDescriptors() == baseline; }, 5000))
         << server->openDescriptors() << " descriptors open, " << baseline << " before";
@@ -170,7 +170,7 @@ TEST_F(HostileTcp, ResetInTheMiddleOfAFrameRemovesOnlyThatPlayer) {
         ASSERT_TRUE(hostile->sendAll(frame.substr(0, cut)));
         sleepForMs(50);
         hostile->reset();
-        EXPECT_TRUE(playerSeesDeparture(hostile->ownId())) << server->log();
+        EXPECT_TRUE(playerSeesDeparture(hostile->ownId())) << server->output();
     }
     expectServedSince(from, 0.5);
     EXPECT_TRUE(waitUntil([&] { return server->openDescriptors() == baseline; }, 5000))

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/testkit/MonotonicClock.h"
 #include "tools/testkit/ProbePlayer.h"
 #include "tools/testkit/RawClient.h"
 #include "tools/testkit/ServerProcess.h"
@@ -58,14 +59,15 @@ inline bool hasSanitizerReport(const std::string& log) {
 class ServedPlayerFixture : public ::testing::Test {
 protected:
     void SetUp() override {
-        ServerProcess::Options options;
-        options.binary = MORVIK_SERVER_BINARY;
-        options.extraArgs = serverArgs();
-        options.openFilesLimit = openFilesLimit();
+        ChildProcess::Options options;
+        options.program = MORVIK_SERVER_BINARY;
+        options.args = serverArgs();
+        options.maxOpenFiles = openFilesLimit();
         // In a sanitizer build: a small quarantine, so that memory figures mean something.
-        options.extraEnv = {"ASAN_OPTIONS=quarantine_size_mb=8"};
+        options.env = {"ASAN_OPTIONS=quarantine_size_mb=8"};
+        options.mergeErrorIntoOutput = true;
         server = std::make_unique<ServerProcess>(options);
-        ASSERT_TRUE(server->start()) << server->error();
+        ASSERT_NE(server->port(), 0) << server->error();
         player = joinProbe();
         ASSERT_TRUE(player);
     }
@@ -77,13 +79,13 @@ protected:
         for (auto& probe : extraProbes) {
             probe->stop();
         }
-        if (server && vptrCheckStarved(server->log())) {
-            server->stop();
+        if (server && vptrCheckStarved(server->output())) {
+            server->stop(SIGKILL);
         } else if (server) {
             // A fault report, if any, is the most useful thing to show on failure.
-            EXPECT_TRUE(server->running()) << server->log();
-            server->stop();
-            EXPECT_FALSE(hasSanitizerReport(server->log())) << server->log();
+            EXPECT_TRUE(server->running()) << server->output();
+            server->stop(SIGKILL);
+            EXPECT_FALSE(hasSanitizerReport(server->output())) << server->output();
         }
     }
 
@@ -102,12 +104,12 @@ protected:
             return nullptr;
         }
         if (!probe->waitWelcome(5000)) {
-            ADD_FAILURE() << "probe got no Welcome\n" << server->log();
+            ADD_FAILURE() << "probe got no Welcome\n" << server->output();
             return nullptr;
         }
         // UDP reaches the player only after the server has seen its first ClientUpdate.
         if (!waitUntil([&] { return !probe->snapshot().ownUpdateTimes.empty(); }, 5000)) {
-            ADD_FAILURE() << "probe got no ObjectUpdate of its ship\n" << server->log();
+            ADD_FAILURE() << "probe got no ObjectUpdate of its ship\n" << server->output();
             return nullptr;
         }
         return probe;
@@ -153,7 +155,7 @@ protected:
     std::unique_ptr<RawClient> joinRaw(int receiveBuffer = 0) {
         auto client = std::make_unique<RawClient>();
         if (!client->connectTo(server->port(), receiveBuffer) || !client->readWelcome(5000)) {
-            ADD_FAILURE() << "raw client could not join\n" << server->log();
+            ADD_FAILURE() << "raw client could not join\n" << server->output();
             return nullptr;
         }
         return client;

@@ -8,6 +8,7 @@
 
 #include "Common/Controls.h"
 #include "Common/Transform.h"
+#include "tools/testkit/MonotonicClock.h"
 #include "tools/testkit/ProbePlayer.h"
 #include "tools/testkit/ServerProcess.h"
 #include "tools/udp-impair/UdpImpairProxy.h"
@@ -90,10 +91,11 @@ Vec3 shownAt(const std::vector<ProbePlayer::Sample>& samples, double at) {
 }  // namespace
 
 TEST(ImpairedNetwork, GameGoesOnAndViewsConvergeOnceTheLinkRecovers) {
-    ServerProcess::Options serverOptions;
-    serverOptions.binary = MORVIK_SERVER_BINARY;
+    ChildProcess::Options serverOptions;
+    serverOptions.program = MORVIK_SERVER_BINARY;
+    serverOptions.mergeErrorIntoOutput = true;
     ServerProcess server(serverOptions);
-    ASSERT_TRUE(server.start()) << server.error();
+    ASSERT_NE(server.port(), 0) << server.error();
 
     UdpImpairProxy::Settings settings;
     settings.dropRate = 0.2;
@@ -116,7 +118,7 @@ TEST(ImpairedNetwork, GameGoesOnAndViewsConvergeOnceTheLinkRecovers) {
         options.controls = i == 1 ? controls::kForward | controls::kUp : controls::kForward;
         players.push_back(std::make_unique<ProbePlayer>(options));
         ASSERT_TRUE(players.back()->start()) << players.back()->error();
-        ASSERT_TRUE(players.back()->waitWelcome(5000)) << server.log();
+        ASSERT_TRUE(players.back()->waitWelcome(5000)) << server.output();
     }
     std::vector<std::uint64_t> ids;
     for (auto& player : players) {
@@ -186,9 +188,9 @@ TEST(ImpairedNetwork, GameGoesOnAndViewsConvergeOnceTheLinkRecovers) {
         player->stop();
     }
     proxy.stop();
-    EXPECT_TRUE(server.running()) << server.log();
-    server.stop();
-    const std::string log = server.log();
+    EXPECT_TRUE(server.running()) << server.output();
+    server.stop(SIGKILL);
+    const std::string log = server.output();
     for (const char* report :
          {"ERROR: AddressSanitizer", "WARNING: ThreadSanitizer", "runtime error:"}) {
         EXPECT_EQ(log.find(report), std::string::npos) << log;

@@ -53,7 +53,6 @@ TcpConnection::Ptr connection;
 
 using fuzzharness::AlarmBlocked;
 using fuzzharness::die;
-using fuzzharness::loopback;
 
 template <typename Pred>
 void pumpUntil(Pred pred) {
@@ -93,7 +92,7 @@ void setUp() {
     clientUdpPort = receiver->getUDPSocket().local_endpoint().port();
     datagramSocket = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in any = loopback(0);
+    sockaddr_in any = loopbackAddress(0);
     if (datagramSocket < 0 || listener < 0 ||
         bind(listener, reinterpret_cast<sockaddr*>(&any), sizeof any) != 0 ||
         listen(listener, 4) != 0) {
@@ -106,7 +105,7 @@ void sendDatagram(const std::uint8_t* bytes, std::size_t length) {
     length = std::min<std::size_t>(length, 65507);
     Statistics* statistics = Statistics::getInstance();
     const std::uint64_t before = statistics->getPackets(udp_rcvd);
-    sockaddr_in to = loopback(clientUdpPort);
+    sockaddr_in to = loopbackAddress(clientUdpPort);
     if (sendto(datagramSocket, bytes, length, 0, reinterpret_cast<sockaddr*>(&to), sizeof to) !=
         static_cast<ssize_t>(length)) {
         die("sendto");

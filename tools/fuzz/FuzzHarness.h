@@ -2,14 +2,14 @@
 // What the two receive-path fuzzers share: they drive real loopback sockets from inside
 // libFuzzer's process.
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <pthread.h>
 #include <signal.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+
+#include "tools/testkit/Loopback.h"
 
 namespace fuzzharness {
 
@@ -35,13 +35,5 @@ public:
 private:
     sigset_t previous_;
 };
-
-inline sockaddr_in loopback(std::uint16_t port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return address;
-}
 
 }  // namespace fuzzharness

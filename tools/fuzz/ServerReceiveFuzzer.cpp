@@ -45,7 +45,6 @@ std::array<int, kPlayers> connections;
 
 using fuzzharness::AlarmBlocked;
 using fuzzharness::die;
-using fuzzharness::loopback;
 
 // Runs the network side until pred holds (bounded: loopback delivers at once).
 template <typename Pred>
@@ -104,7 +103,7 @@ void tick() {
 
 int join() {
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address = loopback(tcpPort);
+    sockaddr_in address = loopbackAddress(tcpPort);
     {
         const AlarmBlocked blocked;
         if (fd < 0 || connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
@@ -157,7 +156,7 @@ void setUp() {
     udpPort = handler->getUDPSocket().local_endpoint().port();
 
     datagramSocket = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in any = loopback(0);
+    sockaddr_in any = loopbackAddress(0);
     if (datagramSocket < 0 ||
         bind(datagramSocket, reinterpret_cast<sockaddr*>(&any), sizeof any) != 0) {
         die("udp socket");
@@ -172,7 +171,7 @@ void sendDatagram(const std::uint8_t* bytes, std::size_t length) {
     length = std::min<std::size_t>(length, 65507);
     Statistics* statistics = Statistics::getInstance();
     const std::uint64_t before = statistics->getPackets(udp_rcvd);
-    sockaddr_in to = loopback(udpPort);
+    sockaddr_in to = loopbackAddress(udpPort);
     if (sendto(datagramSocket, bytes, length, 0, reinterpret_cast<sockaddr*>(&to), sizeof to) !=
         static_cast<ssize_t>(length)) {
         die("sendto");

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "Common/Controls.h"
+#include "tools/testkit/MonotonicClock.h"
 #include "tools/testkit/ProbePlayer.h"
 #include "tools/testkit/RawClient.h"
 #include "tools/testkit/ServerProcess.h"
@@ -184,19 +185,19 @@ void Soak::checkSteadyServed(double from) {
 }
 
 int Soak::run() {
-    ServerProcess::Options options;
-    options.binary = settings_.server;
-    options.extraArgs = {"--timelimit", std::to_string(settings_.minutes)};
-    options.extraEnv = {
+    ChildProcess::Options options;
+    options.program = settings_.server;
+    options.args = {"--timelimit", std::to_string(settings_.minutes)};
+    options.env = {
         "ASAN_OPTIONS=detect_leaks=1:quarantine_size_mb=16:malloc_context_size=20:"
         "halt_on_error=1",
         "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1"};
     if (!settings_.preload.empty()) {
-        options.extraEnv.push_back("LD_PRELOAD=" + settings_.preload);
+        options.env.push_back("LD_PRELOAD=" + settings_.preload);
     }
-    options.startTimeoutMs = 30000;
-    server_ = std::make_unique<ServerProcess>(options);
-    if (!server_->start()) {
+    options.mergeErrorIntoOutput = true;
+    server_ = std::make_unique<ServerProcess>(options, std::chrono::milliseconds(30000));
+    if (server_->port() == 0) {
         fail(server_->error());
         return 1;
     }
@@ -261,13 +262,15 @@ int Soak::run() {
     steady_.clear();
 
     // The server ends by its time limit; the leak check runs on the way out.
-    if (!server_->waitExit(static_cast<int>(endMs - monotonicMs()) + 60000)) {
+    const std::optional<int> status =
+        server_->waitForExit(std::chrono::milliseconds(endMs - monotonicMs() + 60000));
+    if (!status) {
         fail("the server did not end at its time limit");
-        server_->stop();
-    } else if (server_->exitStatus() != 0) {
-        fail("the server ended with status " + std::to_string(server_->exitStatus()));
+        server_->stop(SIGKILL);
+    } else if (*status != 0) {
+        fail("the server ended with status " + std::to_string(*status));
     }
-    const std::string log = server_->log();
+    const std::string log = server_->output();
     for (const char* report : {"ERROR: AddressSanitizer", "ERROR: LeakSanitizer",
                                "runtime error:", "WARNING: ThreadSanitizer"}) {
         if (log.find(report) != std::string::npos) {

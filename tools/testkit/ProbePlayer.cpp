@@ -15,22 +15,10 @@
 #include "Common/Controls.h"
 #include "Common/FrameCodec.h"
 #include "Common/Protobuf/Object.pb.h"
+#include "tools/testkit/Loopback.h"
+#include "tools/testkit/MonotonicClock.h"
 
 namespace {
-
-std::int64_t nowMicros() {
-    return std::chrono::duration_cast<std::chrono::microseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
-sockaddr_in loopback(std::uint16_t port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return address;
-}
 
 // Connects with a deadline; returns the connected blocking socket or -1.
 int connectWithin(std::uint16_t port, int timeoutMs) {
@@ -38,7 +26,7 @@ int connectWithin(std::uint16_t port, int timeoutMs) {
     if (fd < 0) {
         return -1;
     }
-    sockaddr_in address = loopback(port);
+    sockaddr_in address = loopbackAddress(port);
     if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 &&
         errno != EINPROGRESS) {
         close(fd);
@@ -67,10 +55,6 @@ void record(ProbePlayer::Sample& sample, const Morvik::ObjectUpdate& update) {
 }
 
 }  // namespace
-
-double monotonicSeconds() {
-    return static_cast<double>(nowMicros()) / 1e6;
-}
 
 bool ProbePlayer::Sample::operator==(const Sample& other) const {
     return timestamp == other.timestamp &&
@@ -110,7 +94,7 @@ ProbePlayer::~ProbePlayer() {
 }
 
 bool ProbePlayer::start() {
-    startUs_ = nowMicros();
+    startUs_ = monotonicMicros();
     tcpFd_ = connectWithin(options_.tcpPort, options_.connectTimeoutMs);
     if (tcpFd_ < 0) {
         error_ = std::string("cannot connect: ") + std::strerror(errno);
@@ -119,7 +103,7 @@ bool ProbePlayer::start() {
     const int one = 1;
     setsockopt(tcpFd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     udpFd_ = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    sockaddr_in any = loopback(0);
+    sockaddr_in any = loopbackAddress(0);
     if (udpFd_ < 0 || bind(udpFd_, reinterpret_cast<sockaddr*>(&any), sizeof any) != 0 ||
         pipe2(wakePipe_, O_CLOEXEC | O_NONBLOCK) != 0) {
         error_ = std::string("cannot open the UDP socket: ") + std::strerror(errno);
@@ -145,12 +129,12 @@ void ProbePlayer::stop() {
 }
 
 double ProbePlayer::secondsSinceStart() const {
-    return static_cast<double>(nowMicros() - startUs_) / 1e6;
+    return static_cast<double>(monotonicMicros() - startUs_) / 1e6;
 }
 
 bool ProbePlayer::waitWelcome(int timeoutMs) {
-    const std::int64_t end = nowMicros() + std::int64_t{timeoutMs} * 1000;
-    while (nowMicros() < end) {
+    const std::int64_t end = monotonicMicros() + std::int64_t{timeoutMs} * 1000;
+    while (monotonicMicros() < end) {
         {
             std::lock_guard<std::mutex> lock(mutex_);
             if (view_.welcomed) {
@@ -188,7 +172,7 @@ void ProbePlayer::sendClientUpdate(double seconds) {
     const float half = static_cast<float>(angle_ / 2.0);
     const std::string datagram =
         qportPrefix(qport) + clientUpdateFrame(std::cos(half), 0.0f, std::sin(half), 0.0f, held);
-    sockaddr_in to = loopback(options_.udpPort ? options_.udpPort : options_.tcpPort);
+    sockaddr_in to = loopbackAddress(options_.udpPort ? options_.udpPort : options_.tcpPort);
     sendto(udpFd_, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&to),
            sizeof to);
 }

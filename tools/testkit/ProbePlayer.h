@@ -8,6 +8,8 @@
 #include <thread>
 #include <vector>
 
+#include "tools/testkit/MonotonicClock.h"
+
 // A well-behaved scripted player for the network tests: it joins over TCP, steers its ship
 // with a ClientUpdate every sendIntervalMs over UDP (qport in front, as the game client does),
 // and records what the server tells it, with arrival times, so a test can check that it keeps
@@ -102,9 +104,6 @@ private:
     std::mutex mutex_;
     View view_;
 };
-
-// Seconds of a monotonic clock shared by every probe of the process.
-double monotonicSeconds();
 
 // Frames for hand-made traffic: the u16 little-endian length (type byte + body), the type
 // byte and the body, exactly as given (so a test can also build wrong ones).

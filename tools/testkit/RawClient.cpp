@@ -1,7 +1,5 @@
 #include "tools/testkit/RawClient.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -10,7 +8,8 @@
 
 #include "Common/FrameCodec.h"
 #include "Common/Protobuf/Object.pb.h"
-#include "tools/testkit/ServerProcess.h"
+#include "tools/testkit/Loopback.h"
+#include "tools/testkit/MonotonicClock.h"
 
 RawClient::~RawClient() {
     close();
@@ -25,10 +24,7 @@ bool RawClient::connectTo(std::uint16_t port, int receiveBuffer, int timeoutMs) 
     if (receiveBuffer > 0) {
         setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
     }
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in address = loopbackAddress(port);
     if (::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 &&
         errno != EINPROGRESS) {
         close();
