@@ -17,12 +17,6 @@ std::string randomBytes(std::size_t count, std::uint32_t seed) {
     return bytes;
 }
 
-std::string frameOf(MessageType type, const google::protobuf::Message& message) {
-    std::string frame;
-    appendFrame(frame, type, message);
-    return frame;
-}
-
 // Valid messages of every type a client has no business sending over TCP.
 std::string framesOfEveryType() {
     Morvik::ObjectInfo info;
@@ -47,7 +41,7 @@ std::string framesOfEveryType() {
     welcome.mutable_playerdata()->set_health(100);
     return frameOf(MessageType::ObjectInfo, info) + frameOf(MessageType::ObjectUpdate, update) +
            frameOf(MessageType::ObjectDestroy, destroy) + frameOf(MessageType::Welcome, welcome) +
-           clientUpdateFrame(1, 0, 0, 0, 0x40000001u);
+           clientUpdateFrame(Quaternion(1, 0, 0, 0), 0x40000001u);
 }
 
 // True when client is still served over TCP: a player joining now is announced to it.
@@ -112,7 +106,8 @@ TEST_F(HostileTcp, ZeroLengthClosesOnlyThatConnection) {
     ASSERT_TRUE(hostile);
     const double from = player->secondsSinceStart();
     // Past a zero length the frame boundaries of the stream are lost for good.
-    ASSERT_TRUE(hostile->sendAll(std::string("\x00\x00", 2) + clientUpdateFrame(1, 0, 0, 0, 1)));
+    ASSERT_TRUE(hostile->sendAll(std::string("\x00\x00", 2) +
+                                 clientUpdateFrame(Quaternion(1, 0, 0, 0), 1)));
     EXPECT_TRUE(hostile->waitClosedByServer(5000));
     EXPECT_TRUE(playerSeesDeparture(hostile->ownId())) << server->output();
     expectServedSince(from, 0.5);
@@ -144,7 +139,7 @@ TEST_F(HostileTcp, HalfFramesWaitWithoutHarmAndLeaveNothingBehind) {
     const int baseline = server->openDescriptors();
     const double from = player->secondsSinceStart();
     std::vector<std::unique_ptr<RawClient>> hostiles;
-    const std::string frame = clientUpdateFrame(1, 0, 0, 0, 1);
+    const std::string frame = clientUpdateFrame(Quaternion(1, 0, 0, 0), 1);
     for (std::size_t cut = 1; cut < frame.size(); cut += 3) {
         hostiles.push_back(joinRaw());
         ASSERT_TRUE(hostiles.back());
@@ -162,7 +157,7 @@ TEST_F(HostileTcp, HalfFramesWaitWithoutHarmAndLeaveNothingBehind) {
 TEST_F(HostileTcp, ResetInTheMiddleOfAFrameRemovesOnlyThatPlayer) {
     const int baseline = server->openDescriptors();
     const double from = player->secondsSinceStart();
-    const std::string frame = clientUpdateFrame(1, 0, 0, 0, 1);
+    const std::string frame = clientUpdateFrame(Quaternion(1, 0, 0, 0), 1);
     // Cut between the two length bytes, after the type byte, and inside the body.
     for (std::size_t cut : {std::size_t{1}, std::size_t{3}, frame.size() / 2, frame.size() - 1}) {
         auto hostile = joinRaw();

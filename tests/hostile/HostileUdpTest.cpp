@@ -44,17 +44,18 @@ TEST_F(HostileUdp, MalformedDatagramsDoNotStopTheServersUdpReceive) {
     ASSERT_TRUE(sender.send("\x02"));
     ASSERT_TRUE(sender.send(prefix));
     ASSERT_TRUE(sender.send(prefix + "\x05"));
-    ASSERT_TRUE(
-        sender.send(prefix + std::string("\x00\x00", 2) + clientUpdateFrame(1, 0, 0, 0, 0)));
+    ASSERT_TRUE(sender.send(prefix + std::string("\x00\x00", 2) +
+                            clientUpdateFrame(Quaternion(1, 0, 0, 0), 0)));
     ASSERT_TRUE(sender.send(prefix + rawFrame(65535, 4, "\x0a\x00")));
     ASSERT_TRUE(sender.send(prefix + rawFrame(3, 200, "ab")));
     ASSERT_TRUE(sender.send(prefix + rawFrame(5, 4, "\xff\xff\xff\xff")));
     ASSERT_TRUE(sender.send(prefix + rawFrame(1, 4, "")));
-    ASSERT_TRUE(sender.send(qportPrefix(60000) + clientUpdateFrame(1, 0, 0, 0, 0x40000001u)));
+    ASSERT_TRUE(
+        sender.send(qportPrefix(60000) + clientUpdateFrame(Quaternion(1, 0, 0, 0), 0x40000001u)));
     // Larger than the receive buffer: cut short on arrival.
     std::string oversized = prefix;
     while (oversized.size() < 4000) {
-        oversized += clientUpdateFrame(1, 0, 0, 0, 1);
+        oversized += clientUpdateFrame(Quaternion(1, 0, 0, 0), 1);
     }
     ASSERT_TRUE(sender.send(oversized));
     ASSERT_TRUE(sender.send(prefix + std::string(60000, 'x')));
@@ -81,8 +82,8 @@ TEST_F(HostileUdp, FloodOfValidClientUpdatesFromOneClient) {
     auto flooder = joinRaw();
     ASSERT_TRUE(flooder);
     DatagramSender sender(server->port());
-    const std::string datagram =
-        qportPrefix(flooder->qport()) + clientUpdateFrame(0.7071f, 0, 0.7071f, 0, 0x40000011u);
+    const std::string datagram = qportPrefix(flooder->qport()) +
+                                 clientUpdateFrame(Quaternion(0.7071f, 0, 0.7071f, 0), 0x40000011u);
     const std::int64_t residentBefore = server->residentBytes();
     const double from = player->secondsSinceStart();
     const std::int64_t end = monotonicMs() + 3000;
@@ -115,7 +116,7 @@ TEST_F(HostileUdp, OversizedOrientationsDoNotMakeShipsNonFinite) {
     for (float scale : {1e10f, 1e20f, 3e38f}) {
         for (int i = 0; i < 10; ++i) {
             sender.send(qportPrefix(hostile->qport()) +
-                        clientUpdateFrame(scale, scale, 0, 0, 0x40000011u));
+                        clientUpdateFrame(Quaternion(scale, scale, 0, 0), 0x40000011u));
             sleepForMs(40);
         }
     }

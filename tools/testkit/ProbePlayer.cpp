@@ -15,6 +15,7 @@
 #include "Common/Controls.h"
 #include "Common/FrameCodec.h"
 #include "Common/Protobuf/Object.pb.h"
+#include "tools/testkit/ClientSession.h"
 #include "tools/testkit/Loopback.h"
 #include "tools/testkit/MonotonicClock.h"
 
@@ -60,30 +61,6 @@ bool ProbePlayer::Sample::operator==(const Sample& other) const {
     return timestamp == other.timestamp &&
            std::memcmp(position, other.position, sizeof position) == 0 &&
            std::memcmp(orientation, other.orientation, sizeof orientation) == 0;
-}
-
-std::string rawFrame(std::uint16_t length, std::uint8_t type, const std::string& body) {
-    std::string frame;
-    frame.push_back(static_cast<char>(length & 0xFF));
-    frame.push_back(static_cast<char>(length >> 8));
-    frame.push_back(static_cast<char>(type));
-    return frame + body;
-}
-
-std::string qportPrefix(std::uint16_t qport) {
-    return std::string{static_cast<char>(qport & 0xFF), static_cast<char>(qport >> 8)};
-}
-
-std::string clientUpdateFrame(float w, float x, float y, float z, std::uint32_t controls) {
-    Morvik::ClientUpdate update;
-    update.mutable_orientation()->set_w(w);
-    update.mutable_orientation()->set_x(x);
-    update.mutable_orientation()->set_y(y);
-    update.mutable_orientation()->set_z(z);
-    update.set_boosterson(controls);
-    std::string frame;
-    appendFrame(frame, MessageType::ClientUpdate, update);
-    return frame;
 }
 
 ProbePlayer::ProbePlayer(const Options& options)
@@ -171,7 +148,8 @@ void ProbePlayer::sendClientUpdate(double seconds) {
     }
     const float half = static_cast<float>(angle_ / 2.0);
     const std::string datagram =
-        qportPrefix(qport) + clientUpdateFrame(std::cos(half), 0.0f, std::sin(half), 0.0f, held);
+        qportPrefix(qport) +
+        clientUpdateFrame(Quaternion(std::cos(half), 0.0f, std::sin(half), 0.0f), held);
     sockaddr_in to = loopbackAddress(options_.udpPort ? options_.udpPort : options_.tcpPort);
     sendto(udpFd_, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&to),
            sizeof to);

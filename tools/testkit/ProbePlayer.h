@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "tools/testkit/ClientSession.h"
 #include "tools/testkit/MonotonicClock.h"
 
 // A well-behaved scripted player for the network tests: it joins over TCP, steers its ship
@@ -104,10 +105,3 @@ private:
     std::mutex mutex_;
     View view_;
 };
-
-// Frames for hand-made traffic: the u16 little-endian length (type byte + body), the type
-// byte and the body, exactly as given (so a test can also build wrong ones).
-std::string rawFrame(std::uint16_t length, std::uint8_t type, const std::string& body);
-std::string qportPrefix(std::uint16_t qport);
-// A valid ClientUpdate frame.
-std::string clientUpdateFrame(float w, float x, float y, float z, std::uint32_t controls);
