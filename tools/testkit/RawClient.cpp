@@ -6,8 +6,6 @@
 
 #include <cerrno>
 
-#include "Common/FrameCodec.h"
-#include "Common/Protobuf/Object.pb.h"
 #include "tools/testkit/Loopback.h"
 #include "tools/testkit/MonotonicClock.h"
 
@@ -17,6 +15,8 @@ RawClient::~RawClient() {
 
 bool RawClient::connectTo(std::uint16_t port, int receiveBuffer, int timeoutMs) {
     close();
+    session_ = ClientSession();
+    pending_.clear();
     fd_ = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd_ < 0) {
         return false;
@@ -76,32 +76,29 @@ int RawClient::readOnce(int timeoutMs) {
     if (count <= 0) {
         return count == 0 ? 0 : (errno == EAGAIN ? -2 : -1);
     }
-    bool malformed = false;
-    for (NetworkEventPtr& event :
-         splitFrames(buffer, static_cast<std::size_t>(count), leftover_, malformed)) {
-        if (event->type == static_cast<int>(MessageType::Welcome) && !welcomed_) {
-            const auto& welcome = static_cast<const Morvik::Welcome&>(*event->message);
-            ownId_ = welcome.id();
-            qport_ = static_cast<std::uint16_t>(welcome.qport());
-            welcomed_ = true;
-        }
-        pending_.push_back(std::move(event));
-    }
+    // The stream may turn unreadable: a test of that reads the close, not the frames.
+    session_.readTcp(buffer, static_cast<std::size_t>(count),
+                     [&](std::uint8_t type, const std::uint8_t* body, std::size_t size) {
+                         if (auto message = decodeMessage(type, body, size)) {
+                             pending_.push_back({scripted::Transport::Tcp, type, std::move(message),
+                                                 scripted::Clock::now()});
+                         }
+                     });
     return static_cast<int>(count);
 }
 
 bool RawClient::readWelcome(int timeoutMs) {
     const std::int64_t end = monotonicMs() + timeoutMs;
-    while (!welcomed_) {
+    while (!session_.welcomed()) {
         const std::int64_t left = end - monotonicMs();
         if (left <= 0 || readOnce(static_cast<int>(left)) <= 0) {
-            return welcomed_;
+            return session_.welcomed();
         }
     }
     return true;
 }
 
-std::vector<NetworkEventPtr> RawClient::readFor(int timeoutMs) {
+std::vector<scripted::ReceivedMessage> RawClient::readFor(int timeoutMs) {
     const std::int64_t end = monotonicMs() + timeoutMs;
     for (;;) {
         const std::int64_t left = end - monotonicMs();
@@ -109,9 +106,9 @@ std::vector<NetworkEventPtr> RawClient::readFor(int timeoutMs) {
             break;
         }
     }
-    std::vector<NetworkEventPtr> events;
-    events.swap(pending_);
-    return events;
+    std::vector<scripted::ReceivedMessage> messages;
+    messages.swap(pending_);
+    return messages;
 }
 
 bool RawClient::waitClosedByServer(int timeoutMs) {
