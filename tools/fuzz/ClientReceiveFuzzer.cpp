@@ -8,15 +8,9 @@
 // context (an X server: run it under xvfb-run) and the Resources folder beside its working
 // directory, as the client does.
 #include <SDL/SDL.h>
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <pthread.h>
-#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <google/protobuf/stubs/logging.h>
-#include <algorithm>
 #include <boost/asio/io_service.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <cstdint>
@@ -54,17 +48,6 @@ TcpConnection::Ptr connection;
 using fuzzharness::AlarmBlocked;
 using fuzzharness::die;
 
-template <typename Pred>
-void pumpUntil(Pred pred) {
-    for (int round = 0; round < 200 && !pred(); ++round) {
-        io.restart();
-        io.poll();
-        if (round > 2) {
-            usleep(100);
-        }
-    }
-}
-
 void connectClient() {
     const AlarmBlocked blocked;
     sockaddr_in address{};
@@ -90,43 +73,18 @@ void setUp() {
     }
     receiver = new FuzzReceiver(io, SceneGraph::getInstance(), 3600);
     clientUdpPort = receiver->getUDPSocket().local_endpoint().port();
-    datagramSocket = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    datagramSocket = fuzzharness::openDatagramSocket();
     listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in any = loopbackAddress(0);
-    if (datagramSocket < 0 || listener < 0 ||
-        bind(listener, reinterpret_cast<sockaddr*>(&any), sizeof any) != 0 ||
+    if (listener < 0 || bind(listener, reinterpret_cast<sockaddr*>(&any), sizeof any) != 0 ||
         listen(listener, 4) != 0) {
         die("sockets");
     }
     connectClient();
 }
 
-void sendDatagram(const std::uint8_t* bytes, std::size_t length) {
-    length = std::min<std::size_t>(length, 65507);
-    Statistics* statistics = Statistics::getInstance();
-    const std::uint64_t before = statistics->getPackets(udp_rcvd);
-    sockaddr_in to = loopbackAddress(clientUdpPort);
-    if (sendto(datagramSocket, bytes, length, 0, reinterpret_cast<sockaddr*>(&to), sizeof to) !=
-        static_cast<ssize_t>(length)) {
-        die("sendto");
-    }
-    pumpUntil([&] { return statistics->getPackets(udp_rcvd) > before; });
-}
-
 void sendTcp(const std::uint8_t* bytes, std::size_t length) {
-    if (connection->isClosed()) {
-        return;
-    }
-    Statistics* statistics = Statistics::getInstance();
-    const std::uint64_t before = statistics->getBytes(tcp_rcvd);
-    const ssize_t sent = send(serverSide, bytes, length, MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (sent <= 0) {
-        return;
-    }
-    pumpUntil([&] {
-        return statistics->getBytes(tcp_rcvd) >= before + static_cast<std::uint64_t>(sent) ||
-               connection->isClosed();
-    });
+    fuzzharness::sendTcp(io, serverSide, bytes, length, [] { return connection->isClosed(); });
 }
 
 void frame() {
@@ -139,8 +97,7 @@ void frame() {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    // Every malformed body would log a line: millions of them.
-    google::protobuf::SetLogHandler(nullptr);
+    fuzzharness::silenceParseErrors();
     setUp();
     return 0;
 }
@@ -151,7 +108,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     while (next(data, size, offset, record)) {
         switch (record.op % 3) {
             case kClientDatagram:
-                sendDatagram(record.payload, record.length);
+                fuzzharness::sendDatagram(io, datagramSocket, clientUdpPort, record.payload,
+                                          record.length);
                 break;
             case kClientTcp:
                 sendTcp(record.payload, record.length);
@@ -165,7 +123,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The next input starts from an empty world on a connection with no leftover bytes.
     SceneGraph::getInstance()->resetForTesting();
     close(serverSide);
-    pumpUntil([] { return connection->isClosed(); });
+    fuzzharness::pumpUntil(io, [] { return connection->isClosed(); });
     connectClient();
     return 0;
 }
