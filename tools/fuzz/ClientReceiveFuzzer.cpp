@@ -66,7 +66,20 @@ void connectClient() {
     receiver->armTCPReceive(connection);
 }
 
-void setUp() {
+void sendTcp(const std::uint8_t* bytes, std::size_t length) {
+    fuzzharness::sendTcp(io, serverSide, bytes, length, [] { return connection->isClosed(); });
+}
+
+void frame() {
+    receiver->processEvents();
+    SceneGraph* world = SceneGraph::getInstance();
+    world->updateAll(kFrameSeconds);
+    world->flushRemovals();
+}
+
+}  // namespace
+
+void fuzzharness::setUp() {
     if (SDL_Init(SDL_INIT_VIDEO) != 0 || !SDL_SetVideoMode(64, 64, 0, SDL_OPENGL)) {
         std::fprintf(stderr, "no OpenGL context: %s\n", SDL_GetError());
         std::abort();
@@ -83,29 +96,8 @@ void setUp() {
     connectClient();
 }
 
-void sendTcp(const std::uint8_t* bytes, std::size_t length) {
-    fuzzharness::sendTcp(io, serverSide, bytes, length, [] { return connection->isClosed(); });
-}
-
-void frame() {
-    receiver->processEvents();
-    SceneGraph* world = SceneGraph::getInstance();
-    world->updateAll(kFrameSeconds);
-    world->flushRemovals();
-}
-
-}  // namespace
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    fuzzharness::silenceParseErrors();
-    setUp();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    std::size_t offset = 0;
-    Record record;
-    while (next(data, size, offset, record)) {
+    forEachRecord(data, size, [](const Record& record) {
         switch (record.op % 3) {
             case kClientDatagram:
                 fuzzharness::sendDatagram(io, datagramSocket, clientUdpPort, record.payload,
@@ -118,7 +110,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 frame();
                 break;
         }
-    }
+    });
     frame();
     // The next input starts from an empty world on a connection with no leftover bytes.
     SceneGraph::getInstance()->resetForTesting();

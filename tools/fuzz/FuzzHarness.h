@@ -1,7 +1,7 @@
 #pragma once
 // What the two receive-path fuzzers share: they drive real loopback sockets from inside
 // libFuzzer's process, and their own thread runs the receiver's I/O service, so that
-// everything happens in a known order.
+// everything happens in a known order. Included once by each target, which defines setUp().
 
 #include <pthread.h>
 #include <signal.h>
@@ -42,11 +42,6 @@ public:
 private:
     sigset_t previous_;
 };
-
-// Every malformed body would log a line: millions of them.
-inline void silenceParseErrors() {
-    google::protobuf::SetLogHandler(nullptr);
-}
 
 // Runs the receiver's network side until pred holds (bounded: loopback delivers at once).
 template <typename Pred>
@@ -109,4 +104,14 @@ void sendTcp(boost::asio::io_service& io, int fd, const std::uint8_t* bytes, std
     });
 }
 
+// The target's world and sockets, made once before the first input.
+void setUp();
+
 }  // namespace fuzzharness
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    // Every malformed body would log a line: millions of them.
+    google::protobuf::SetLogHandler(nullptr);
+    fuzzharness::setUp();
+    return 0;
+}

@@ -118,7 +118,14 @@ void leave(std::size_t index) {
     connections[index] = join();
 }
 
-void setUp() {
+void sendTcp(std::size_t index, const std::uint8_t* bytes, std::size_t length) {
+    const int fd = connections[index];
+    fuzzharness::sendTcp(io, fd, bytes, length, [fd] { return !alive(fd); });
+}
+
+}  // namespace
+
+void fuzzharness::setUp() {
     TeamCarriers carriers{};
     setupWorld(carriers);
     OutgoingQueues::getInstance()->openSocket(io);
@@ -140,23 +147,8 @@ void setUp() {
     }
 }
 
-void sendTcp(std::size_t index, const std::uint8_t* bytes, std::size_t length) {
-    const int fd = connections[index];
-    fuzzharness::sendTcp(io, fd, bytes, length, [fd] { return !alive(fd); });
-}
-
-}  // namespace
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    fuzzharness::silenceParseErrors();
-    setUp();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    std::size_t offset = 0;
-    Record record;
-    while (next(data, size, offset, record)) {
+    forEachRecord(data, size, [](const Record& record) {
         const std::size_t index = (record.op >> 2) % kPlayers;
         switch (record.op % 4) {
             case kServerDatagram:
@@ -173,7 +165,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 leave(index);
                 break;
         }
-    }
+    });
     tick();
     // Players whose streams the server gave up on come back for the next input.
     for (std::size_t i = 0; i < kPlayers; ++i) {
