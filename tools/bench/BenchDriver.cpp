@@ -10,7 +10,7 @@
 #include <sstream>
 #include <thread>
 
-#include "tools/bench/ProcessControl.h"
+#include "tools/testkit/ProcessControl.h"
 #include "tools/bench/ReportTable.h"
 #include "tools/bench/SendFloor.h"
 #include "tools/bench/SwarmResult.h"

@@ -5,7 +5,8 @@
 
 #include <cstdio>
 #include <fstream>
-#include <sstream>
+
+#include "tools/testkit/ProcessControl.h"
 
 namespace {
 
@@ -67,26 +68,7 @@ int ServerProcess::openDescriptors() const {
 }
 
 double ServerProcess::cpuSeconds() const {
-    std::ifstream in("/proc/" + std::to_string(pid()) + "/stat");
-    std::string text;
-    std::getline(in, text);
-    // The command name may hold spaces; the fields after it are plain numbers.
-    const std::size_t close = text.rfind(')');
-    if (reaped() || close == std::string::npos) {
-        return -1;
-    }
-    std::istringstream fields(text.substr(close + 2));
-    std::string field;
-    unsigned long long utime = 0, stime = 0;
-    // State is field 3 of the line; utime and stime are 14 and 15.
-    for (int index = 3; index <= 15 && fields >> field; ++index) {
-        if (index == 14) {
-            utime = std::stoull(field);
-        } else if (index == 15) {
-            stime = std::stoull(field);
-        }
-    }
-    return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+    return reaped() ? -1 : ProcessControl::processCpuSeconds(pid());
 }
 
 std::int64_t ServerProcess::residentBytes() const {
