@@ -4,7 +4,7 @@
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/write.hpp>
 
-#include "Common/Protobuf/Object.pb.h"
+#include "tools/testkit/ClientSession.h"
 #include "tools/testkit/Loopback.h"
 
 namespace e2eclient {
@@ -19,7 +19,7 @@ struct GameRelay::TcpPair {
     boost::asio::steady_timer timer;
     std::uint8_t fromClient[4096];
     std::uint8_t fromServer[4096];
-    std::string serverStream;  // server bytes not yet cut into frames
+    ClientSession session;  // the server's side of the conversation, as the client reads it
 };
 
 GameRelay::GameRelay(std::uint16_t serverPort, std::chrono::milliseconds holdServerTcp)
@@ -129,28 +129,15 @@ void GameRelay::forwardWhenReleased(std::shared_ptr<TcpPair> pair, std::size_t n
 }
 
 void GameRelay::noteServerBytes(TcpPair& pair, const std::uint8_t* data, std::size_t size) {
-    std::string& stream = pair.serverStream;
-    stream.append(reinterpret_cast<const char*>(data), size);
-    // Frames: u16 LE length of type byte plus message, type byte, message.
-    std::size_t at = 0;
-    while (stream.size() >= at + 3) {
-        const std::size_t length = static_cast<std::uint8_t>(stream[at]) |
-                                   (static_cast<std::uint8_t>(stream[at + 1]) << 8);
-        if (length == 0 || stream.size() < at + 2 + length) {
-            break;
-        }
-        Morvik::Welcome welcome;
-        if (stream[at + 2] == 5 &&
-            welcome.ParseFromArray(stream.data() + at + 3, static_cast<int>(length - 1))) {
-            std::lock_guard<std::mutex> lock(mutex_);
-            welcome_ = true;
-            welcomeQport_ = static_cast<std::uint16_t>(welcome.qport());
-            welcomeId_ = welcome.id();
-            welcomeTime_ = Clock::now();
-        }
-        at += 2 + length;
+    const bool welcomed = pair.session.welcomed();
+    pair.session.readTcp(data, size, [](std::uint8_t, const std::uint8_t*, std::size_t) {});
+    if (!welcomed && pair.session.welcomed()) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        welcome_ = true;
+        welcomeQport_ = pair.session.qport();
+        welcomeId_ = pair.session.welcome().id();
+        welcomeTime_ = Clock::now();
     }
-    stream.erase(0, at);
 }
 
 void GameRelay::receiveFromClient() {
