@@ -131,7 +131,9 @@ void GameRelay::forwardWhenReleased(std::shared_ptr<TcpPair> pair, std::size_t n
 void GameRelay::noteServerBytes(TcpPair& pair, const std::uint8_t* data, std::size_t size) {
     const bool welcomed = pair.session.welcomed();
     pair.session.readTcp(data, size, [](std::uint8_t, const std::uint8_t*, std::size_t) {});
-    if (!welcomed && pair.session.welcomed()) {
+    // A client started again leaves its first connection behind, whose held-back Welcome may
+    // pass only after the new one's: the newest connection is the one that plays.
+    if (!welcomed && pair.session.welcomed() && &pair == pairs_.back().get()) {
         std::lock_guard<std::mutex> lock(mutex_);
         welcome_ = true;
         welcomeQport_ = pair.session.qport();
