@@ -13,6 +13,7 @@
 #include "Common/FrameCodec.h"
 #include "Common/ObjectTypes.h"
 #include "Common/Protobuf/Object.pb.h"
+#include "tools/testkit/Loopback.h"
 
 namespace asio = boost::asio;
 using Clock = Swarm::Clock;
@@ -35,21 +36,7 @@ struct StandInServer {
 
     // The game uses one port number for TCP and UDP.
     std::uint16_t open() {
-        for (int attempt = 0; attempt < 20; ++attempt) {
-            boost::system::error_code error;
-            acceptor = asio::ip::tcp::acceptor(io);
-            acceptor.open(asio::ip::tcp::v4());
-            acceptor.bind(asio::ip::tcp::endpoint(asio::ip::address_v4::loopback(), 0));
-            acceptor.listen();
-            const std::uint16_t port = acceptor.local_endpoint().port();
-            udp = asio::ip::udp::socket(io);
-            udp.open(asio::ip::udp::v4());
-            udp.bind(asio::ip::udp::endpoint(asio::ip::address_v4::loopback(), port), error);
-            if (!error) {
-                return port;
-            }
-        }
-        return 0;
+        return openGamePort(acceptor, udp) ? acceptor.local_endpoint().port() : 0;
     }
 };
 

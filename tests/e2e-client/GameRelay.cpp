@@ -4,7 +4,8 @@
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/write.hpp>
 
-#include "Common/Protobuf/Object.pb.h"
+#include "tools/testkit/ClientSession.h"
+#include "tools/testkit/Loopback.h"
 
 namespace e2eclient {
 
@@ -18,10 +19,7 @@ struct GameRelay::TcpPair {
     boost::asio::steady_timer timer;
     std::uint8_t fromClient[4096];
     std::uint8_t fromServer[4096];
-    std::string serverStream;  // server bytes not yet cut into frames
-    // The client ended its side (a client started again after failing ends its first try):
-    // what the server still sends it is not what the client being tested was told.
-    bool clientGone = false;
+    ClientSession session;  // the server's side of the conversation, as the client reads it
 };
 
 GameRelay::GameRelay(std::uint16_t serverPort, std::chrono::milliseconds holdServerTcp)
@@ -33,28 +31,9 @@ GameRelay::GameRelay(std::uint16_t serverPort, std::chrono::milliseconds holdSer
       serverPort_(serverPort),
       hold_(holdServerTcp),
       holdLimit_(Clock::now() + std::chrono::seconds(30)) {
-    // One port for both transports, as the game uses: find one free for both.
-    for (int attempt = 0; attempt < 50 && port_ == 0; ++attempt) {
-        boost::system::error_code ec;
-        tcp::acceptor acceptor(io_);
-        acceptor.open(tcp::v4(), ec);
-        acceptor.bind(tcp::endpoint(boost::asio::ip::address_v4::loopback(), 0), ec);
-        acceptor.listen(boost::asio::socket_base::max_listen_connections, ec);
-        if (ec) {
-            continue;
-        }
-        const std::uint16_t candidate = acceptor.local_endpoint().port();
-        udp::socket udpSocket(io_);
-        udpSocket.open(udp::v4(), ec);
-        udpSocket.bind(udp::endpoint(boost::asio::ip::address_v4::loopback(), candidate), ec);
-        if (ec) {
-            continue;
-        }
-        acceptor_ = std::move(acceptor);
-        clientSide_ = std::move(udpSocket);
-        port_ = candidate;
-    }
-    if (port_ != 0) {
+    // One port for both transports, as the game uses.
+    if (openGamePort(acceptor_, clientSide_)) {
+        port_ = acceptor_.local_endpoint().port();
         accept();
         receiveFromClient();
         receiveFromServer();
@@ -107,7 +86,6 @@ void GameRelay::pump(std::shared_ptr<TcpPair> pair, bool fromServer) {
             tcp::socket& sink = fromServer ? pair->client : pair->server;
             boost::system::error_code ignored;
             if (ec) {
-                pair->clientGone = pair->clientGone || !fromServer;
                 // One side went away: so does the other, as with a direct connection.
                 sink.shutdown(tcp::socket::shutdown_both, ignored);
                 sink.close(ignored);
@@ -142,9 +120,6 @@ void GameRelay::forwardWhenReleased(std::shared_ptr<TcpPair> pair, std::size_t n
         });
         return;
     }
-    if (pair->clientGone) {
-        return;
-    }
     boost::system::error_code error;
     boost::asio::write(pair->client, boost::asio::buffer(pair->fromServer, n), error);
     noteServerBytes(*pair, pair->fromServer, n);
@@ -154,28 +129,17 @@ void GameRelay::forwardWhenReleased(std::shared_ptr<TcpPair> pair, std::size_t n
 }
 
 void GameRelay::noteServerBytes(TcpPair& pair, const std::uint8_t* data, std::size_t size) {
-    std::string& stream = pair.serverStream;
-    stream.append(reinterpret_cast<const char*>(data), size);
-    // Frames: u16 LE length of type byte plus message, type byte, message.
-    std::size_t at = 0;
-    while (stream.size() >= at + 3) {
-        const std::size_t length = static_cast<std::uint8_t>(stream[at]) |
-                                   (static_cast<std::uint8_t>(stream[at + 1]) << 8);
-        if (length == 0 || stream.size() < at + 2 + length) {
-            break;
-        }
-        Morvik::Welcome welcome;
-        if (stream[at + 2] == 5 &&
-            welcome.ParseFromArray(stream.data() + at + 3, static_cast<int>(length - 1))) {
-            std::lock_guard<std::mutex> lock(mutex_);
-            welcome_ = true;
-            welcomeQport_ = static_cast<std::uint16_t>(welcome.qport());
-            welcomeId_ = welcome.id();
-            welcomeTime_ = Clock::now();
-        }
-        at += 2 + length;
+    const bool welcomed = pair.session.welcomed();
+    pair.session.readTcp(data, size, [](std::uint8_t, const std::uint8_t*, std::size_t) {});
+    // A client started again leaves its first connection behind, whose held-back Welcome may
+    // pass only after the new one's: the newest connection is the one that plays.
+    if (!welcomed && pair.session.welcomed() && &pair == pairs_.back().get()) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        welcome_ = true;
+        welcomeQport_ = pair.session.qport();
+        welcomeId_ = pair.session.welcome().id();
+        welcomeTime_ = Clock::now();
     }
-    stream.erase(0, at);
 }
 
 void GameRelay::receiveFromClient() {

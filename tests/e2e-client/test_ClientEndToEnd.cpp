@@ -23,9 +23,11 @@
 #include "tests/e2e-client/GameRelay.h"
 #include "tests/e2e-client/Screenshot.h"
 #include "tests/e2e-client/VirtualDisplay.h"
-#include "tools/scripted-client/IoThread.h"
-#include "tools/scripted-client/ScriptedClient.h"
 #include "tools/testkit/ChildProcess.h"
+#include "tools/testkit/IoThread.h"
+#include "tools/testkit/Loopback.h"
+#include "tools/testkit/ScriptedClient.h"
+#include "tools/testkit/ServerProcess.h"
 
 namespace e2eclient {
 namespace {
@@ -35,43 +37,13 @@ using boost::asio::ip::tcp;
 using boost::asio::ip::udp;
 using Clock = std::chrono::steady_clock;
 
-// A port on which TCP and UDP can both be bound right now.
-std::uint16_t freeGamePort() {
-    boost::asio::io_service io;
-    for (int attempt = 0; attempt < 50; ++attempt) {
-        boost::system::error_code ec;
-        tcp::acceptor acceptor(io);
-        acceptor.open(tcp::v4(), ec);
-        acceptor.bind(tcp::endpoint(boost::asio::ip::address_v4::loopback(), 0), ec);
-        if (ec) {
-            continue;
-        }
-        const std::uint16_t port = acceptor.local_endpoint().port();
-        udp::socket socket(io);
-        socket.open(udp::v4(), ec);
-        socket.bind(udp::endpoint(boost::asio::ip::address_v4::loopback(), port), ec);
-        if (!ec) {
-            return port;
-        }
-    }
-    return 0;
-}
-
-// The real server on a free port; retried when another process takes the port first.
-std::unique_ptr<ChildProcess> startServer(std::uint16_t& port) {
-    for (int attempt = 0; attempt < 5; ++attempt) {
-        port = freeGamePort();
-        auto server = std::make_unique<ChildProcess>(
-            // The fixed team points ("point" spawns) give every run the same first picture.
-            ChildProcess::Options{MORVIK_SERVER_BINARY,
-                                  {"--port", std::to_string(port), "--spawnType", "2"},
-                                  {},
-                                  {}});
-        if (server->waitForOutput("Listening on udp:", 5s)) {
-            return server;
-        }
-    }
-    return nullptr;
+// The real server on a port of its choosing. The fixed team points ("point" spawns) give every
+// run the same first picture.
+std::unique_ptr<ServerProcess> startServer(std::uint16_t& port) {
+    auto server = std::make_unique<ServerProcess>(
+        ChildProcess::Options{MORVIK_SERVER_BINARY, {"--spawnType", "2"}, {}, {}});
+    port = server->port();
+    return port != 0 ? std::move(server) : nullptr;
 }
 
 std::unique_ptr<ChildProcess> startClient(const VirtualDisplay& display,
@@ -272,23 +244,17 @@ TEST_F(ClientEndToEnd, HoldingWThrustsAndTheLeftButtonFires) {
         5000ms));
 
     // The server sends its datagrams to where a player's ClientUpdates come from.
-    auto keepSending = [&](std::chrono::milliseconds span) {
-        const auto end = Clock::now() + span;
-        while (Clock::now() < end) {
-            watcher->sendClientUpdate(Quaternion(), 0);
-            std::this_thread::sleep_for(50ms);
-        }
-    };
+    watcher->steer({Quaternion(), 0});
     // Untouched, the ship stays where it is.
-    keepSending(1500ms);
+    std::this_thread::sleep_for(1500ms);
     std::vector<Morvik::Position> still = positionsOf(*watcher, ship);
     ASSERT_FALSE(still.empty()) << "no ObjectUpdate of the client's ship";
     const Morvik::Position rest = still.back();
 
     EXPECT_EQ(runOnDisplay(display, "xdotool", {"keydown", "w"}), 0);
-    keepSending(2000ms);
+    std::this_thread::sleep_for(2000ms);
     EXPECT_EQ(runOnDisplay(display, "xdotool", {"keyup", "w"}), 0);
-    keepSending(300ms);
+    std::this_thread::sleep_for(300ms);
     const std::vector<Morvik::Position> moved = positionsOf(*watcher, ship);
     ASSERT_FALSE(moved.empty());
     EXPECT_GT(distance(moved.back(), rest), 5.0f) << "W held for two seconds did not move it";
@@ -338,10 +304,10 @@ TEST_F(ClientEndToEnd, ServerGoingAwayEndsWithStatus0) {
 TEST_F(ClientEndToEnd, ServerThatNeverSendsUdpEndsItWithStatus1) {
     // Takes the connection and the datagrams, and answers nothing.
     boost::asio::io_service io;
-    const std::uint16_t port = freeGamePort();
-    ASSERT_NE(port, 0);
-    tcp::acceptor acceptor(io, tcp::endpoint(boost::asio::ip::address_v4::loopback(), port));
-    udp::socket sink(io, udp::endpoint(boost::asio::ip::address_v4::loopback(), port));
+    tcp::acceptor acceptor(io);
+    udp::socket sink(io);
+    ASSERT_TRUE(openGamePort(acceptor, sink));
+    const std::uint16_t port = acceptor.local_endpoint().port();
     tcp::socket connection(io);
     acceptor.async_accept(connection, [](const boost::system::error_code&) {});
     std::thread thread([&] { io.run_for(std::chrono::seconds(20)); });
@@ -363,9 +329,10 @@ TEST_F(ClientEndToEnd, ServerThatNeverSendsUdpEndsItWithStatus1) {
 TEST_F(ClientEndToEnd, EscapeEndsWithStatus0EvenBeforeTheWelcome) {
     // A server that accepts and stays silent: the client plays on with no ship of its own.
     boost::asio::io_service io;
-    const std::uint16_t port = freeGamePort();
-    ASSERT_NE(port, 0);
-    tcp::acceptor acceptor(io, tcp::endpoint(boost::asio::ip::address_v4::loopback(), port));
+    tcp::acceptor acceptor(io);
+    udp::socket sink(io);
+    ASSERT_TRUE(openGamePort(acceptor, sink));
+    const std::uint16_t port = acceptor.local_endpoint().port();
     tcp::socket connection(io);
     acceptor.async_accept(connection, [](const boost::system::error_code&) {});
     std::thread thread([&] { io.run_for(std::chrono::seconds(20)); });
@@ -450,7 +417,12 @@ TEST(ClientNameResolution, OnAnIPv4OnlyHostANameWhoseFirstAnswerIsIPv6StillConne
 }
 
 TEST_F(ClientEndToEnd, RefusedConnectionEndsWithStatus1) {
-    const std::uint16_t port = freeGamePort();  // nobody listens there
+    // A port held by a socket that does not listen: the connection is refused.
+    boost::asio::io_service io;
+    tcp::socket holder(io);
+    holder.open(tcp::v4());
+    holder.bind(tcp::endpoint(boost::asio::ip::address_v4::loopback(), 0));
+    const std::uint16_t port = holder.local_endpoint().port();
     auto client = startClient(display, {"--port", std::to_string(port)});
     EXPECT_EQ(client->waitForExit(10s), std::optional<int>(1));
     EXPECT_NE(client->output().find("Could not connect to 127.0.0.1:" + std::to_string(port)),

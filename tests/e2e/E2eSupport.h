@@ -4,19 +4,17 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "Common/Controls.h"
-#include "tools/scripted-client/IoThread.h"
-#include "tools/scripted-client/ScriptedClient.h"
 #include "tools/testkit/ChildProcess.h"
+#include "tools/testkit/IoThread.h"
+#include "tools/testkit/ScriptedClient.h"
 #include "tools/testkit/ServerProcess.h"
 
 namespace e2e {
@@ -68,46 +66,6 @@ inline std::vector<ReceivedMessage> onTransport(const std::vector<ReceivedMessag
     return out;
 }
 
-// Sends one ClientUpdate every 50 ms, as a client does, with the controls set last.
-class Steering {
-public:
-    explicit Steering(ScriptedClient::Ptr client) : client_(std::move(client)) {
-        thread_ = std::thread([this] {
-            while (!stop_) {
-                Quaternion orientation;
-                std::uint32_t boosters;
-                {
-                    std::lock_guard<std::mutex> lock(mutex_);
-                    orientation = orientation_;
-                    boosters = boosters_;
-                }
-                client_->sendClientUpdate(orientation, boosters);
-                std::this_thread::sleep_for(Milliseconds(50));
-            }
-        });
-    }
-    ~Steering() {
-        stop_ = true;
-        thread_.join();
-    }
-    Steering(const Steering&) = delete;
-    Steering& operator=(const Steering&) = delete;
-
-    void set(const Quaternion& orientation, std::uint32_t boosters) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        orientation_ = orientation;
-        boosters_ = boosters;
-    }
-
-private:
-    ScriptedClient::Ptr client_;
-    std::mutex mutex_;
-    Quaternion orientation_;
-    std::uint32_t boosters_ = 0;
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
-};
-
 // A test with its own server; the clients share one network thread.
 class ServerTest : public ::testing::Test {
 protected:
@@ -129,10 +87,10 @@ protected:
     void startServer(std::vector<std::string> args,
                      ChildProcess::Options options = programOptions(MORVIK_SERVER_BINARY)) {
         options.args = std::move(args);
-        std::uint16_t port = 0;
-        server_ = startServerOnFreePort(std::move(options), port, kStartLimit);
-        port_ = port;
-        ASSERT_NE(server_, nullptr) << "the server did not start";
+        auto server = std::make_unique<ServerProcess>(std::move(options), kStartLimit);
+        port_ = server->port();
+        server_ = std::move(server);
+        ASSERT_NE(port_, 0) << "the server did not start";
     }
 
     ScriptedClient::Ptr connectClient() {

@@ -18,7 +18,7 @@ TEST_F(TimeLimitTest, OneMinuteEndsTheServerWithCodeZero) {
 
     // Activity on every thread while the limit runs out: a player steering and the console.
     auto client = joinClient();
-    Steering steering(client);
+    client->steer({Quaternion(), 0});
     EXPECT_EQ(ask("players"), "1");
 
     const std::optional<int> code = server_->waitForExit(Milliseconds(90000));

@@ -95,13 +95,13 @@ TEST(CommandLineTest, RejectedCommandLinesEndWithCodeOneBeforeServing) {
 TEST(CommandLineTest, TakenPortEndsWithCodeOne) {
     using namespace boost::asio::ip;
     boost::asio::io_service io;
-    const int port = freeGamePort();
     const std::string expectedEnd =
         std::string(std::strerror(EADDRINUSE)) + " (" + std::to_string(EADDRINUSE) + "). Exiting..";
 
     {
         // Another program holds the UDP port.
-        udp::socket holder(io, udp::endpoint(udp::v4(), static_cast<unsigned short>(port)));
+        udp::socket holder(io, udp::endpoint(udp::v4(), 0));
+        const int port = holder.local_endpoint().port();
         const Outcome run = runToEnd({"--port", std::to_string(port)});
         EXPECT_EQ(run.code, 1);
         EXPECT_EQ(run.output.rfind("Could not start PacketHandler: ", 0), 0u) << run.output;
@@ -110,7 +110,8 @@ TEST(CommandLineTest, TakenPortEndsWithCodeOne) {
     }
     {
         // Another program listens on the TCP port.
-        tcp::acceptor holder(io, tcp::endpoint(tcp::v4(), static_cast<unsigned short>(port)));
+        tcp::acceptor holder(io, tcp::endpoint(tcp::v4(), 0));
+        const int port = holder.local_endpoint().port();
         const Outcome run = runToEnd({"--port", std::to_string(port)});
         EXPECT_EQ(run.code, 1);
         EXPECT_TRUE(contains(run.output, expectedEnd + "\n")) << run.output;

@@ -90,7 +90,7 @@ TEST_F(ConsoleTest, TrafficTablesInLongAndShortForm) {
 TEST_F(ConsoleTest, TrafficRatesShowTheJoinTraffic) {
     startServer({"--spawnType", "2"});
     auto client = joinClient();
-    Steering steering(client);
+    client->steer({Quaternion(), 0});
     // The rates cover periods of more than a second.
     std::this_thread::sleep_for(Milliseconds(2200));
     const std::vector<std::string> packets = askLines("pk", 3);
@@ -107,10 +107,9 @@ TEST_F(ConsoleTest, ResetAllRespawnsEveryPlayerAndTellsEach) {
     startServer({"--spawnType", "2"});
     auto first = joinClient();
     auto second = joinClient();
-    Steering steering(first);
-    steering.set(Quaternion(), kForward);
+    first->steer({Quaternion(), kForward});
     std::this_thread::sleep_for(Milliseconds(300));
-    steering.set(Quaternion(), 0);
+    first->steer({Quaternion(), 0});
 
     struct Expected {
         ScriptedClient::Ptr client;

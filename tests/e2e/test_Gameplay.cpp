@@ -68,8 +68,7 @@ TEST_F(GameplayTest, UdpGoesToThePortOfTheFirstClientUpdate) {
 TEST_F(GameplayTest, DatagramsLeaveFromOneSocketThatIsNotTheGamePort) {
     startServer({"--spawnType", "2"});
     auto client = joinClient();
-    Steering steering(client);
-    steering.set(Quaternion(), kForward);  // a moving ship is updated every tick
+    client->steer({Quaternion(), kForward});  // a moving ship is updated every tick
     ASSERT_TRUE(client->waitFor(
         [](const std::vector<ReceivedMessage>& all) {
             return onTransport(all, Transport::Udp).size() >= 5;
@@ -90,8 +89,7 @@ TEST_F(GameplayTest, SteeringTurnsAndMovesTheShip) {
     // A quarter turn about y: the nose (+z) then points along +x.
     const float half = std::sqrt(0.5f);
     const Quaternion turned(half, 0.0f, half, 0.0f);
-    Steering steering(client);
-    steering.set(turned, kForward);
+    client->steer({turned, kForward});
 
     const std::uint64_t id = client->playerId();
     ASSERT_TRUE(client->waitFor(
@@ -104,7 +102,7 @@ TEST_F(GameplayTest, SteeringTurnsAndMovesTheShip) {
             return false;
         },
         kWait));
-    steering.set(turned, 0);
+    client->steer({turned, 0});
 
     const auto updates = select(client->messages(), Transport::Udp, MessageType::ObjectUpdate);
     const ObjectUpdate& last = updates.back().as<ObjectUpdate>();
@@ -119,8 +117,7 @@ TEST_F(GameplayTest, ShotIsAnnouncedToEveryPlayerOverTcp) {
     startServer({"--spawnType", "2"});
     auto shooter = joinClient();
     auto watcher = joinClient();
-    Steering steering(shooter);
-    steering.set(Quaternion(), kFire);
+    shooter->steer({Quaternion(), kFire});
     ASSERT_TRUE(shooter->waitFor(
         [](const std::vector<ReceivedMessage>& all) {
             for (const ReceivedMessage& m : all) {
@@ -132,7 +129,7 @@ TEST_F(GameplayTest, ShotIsAnnouncedToEveryPlayerOverTcp) {
             return false;
         },
         kWait));
-    steering.set(Quaternion(), 0);
+    shooter->steer({Quaternion(), 0});
     ASSERT_TRUE(watcher->waitFor(
         [](const std::vector<ReceivedMessage>& all) {
             for (const ReceivedMessage& m : all) {
@@ -163,16 +160,15 @@ TEST_F(GameplayTest, HitsKillScoreAndRespawnReachTheRightClients) {
     startServer({"--spawnType", "1"});
     auto red = joinClient();
     auto blue = joinClient();
-    Steering blueSteering(blue);  // the victim's UDP port becomes known
-    Steering redSteering(red);
-    redSteering.set(Quaternion(), kFire);
+    blue->steer({Quaternion(), 0});  // the victim's UDP port becomes known
+    red->steer({Quaternion(), kFire});
 
     // Two hits (100 - 42.42 - 42.42 = 15.16 left), then the third kills.
     ASSERT_TRUE(blue->waitFor(
         [&](const std::vector<ReceivedMessage>&) { return ownStatus(blue).size() >= 4; },
         Milliseconds(15000)))
         << "hits seen: " << ownStatus(blue).size();
-    redSteering.set(Quaternion(), 0);
+    red->steer({Quaternion(), 0});
 
     const float afterOne = 100.0f - 42.42f;
     const float afterTwo = afterOne - 42.42f;

@@ -1,6 +1,7 @@
 // The scripted-client program against a real server: it joins, steers, and prints one line per
 // message it receives.
 
+#include <boost/asio/ip/tcp.hpp>
 #include <sstream>
 
 #include "tests/e2e/E2eSupport.h"
@@ -54,8 +55,14 @@ TEST_F(ScriptedClientToolTest, JoinsSteersAndPrintsEveryMessage) {
 }
 
 TEST_F(ScriptedClientToolTest, NoServerMeansExitCodeOne) {
-    ChildProcess tool(programOptions(MORVIK_SCRIPTED_CLIENT_BINARY,
-                                     {"--port", std::to_string(freeGamePort()), "--seconds", "0"}));
+    // A port held by a socket that does not listen: a connection there is refused.
+    boost::asio::io_service io;
+    boost::asio::ip::tcp::socket holder(io);
+    holder.open(boost::asio::ip::tcp::v4());
+    holder.bind({boost::asio::ip::address_v4::loopback(), 0});
+    const std::string port = std::to_string(holder.local_endpoint().port());
+    ChildProcess tool(
+        programOptions(MORVIK_SCRIPTED_CLIENT_BINARY, {"--port", port, "--seconds", "0"}));
     EXPECT_EQ(tool.waitForExit(kWait), 1);
 }
 

@@ -48,7 +48,7 @@ protected:
 TEST_F(StatisticsLogTest, RunStartsABlockThenWritesARowEverySecond) {
     startServer({"--log", "true", "--stats", path_, "--spawnType", "2"});
     auto client = joinClient();
-    Steering steering(client);
+    client->steer({Quaternion(), 0});
     // Header block and four rows: the last ones see the player and a second of its traffic.
     ASSERT_TRUE(waitForRows(path_, 6));
     server_->stop();

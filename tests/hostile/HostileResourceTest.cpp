@@ -11,10 +11,10 @@
 namespace {
 
 // Every player the observer saw arrive, except itself, has been seen leaving.
-bool everyArrivalHasLeft(ProbePlayer& observer) {
-    const ProbePlayer::View view = observer.snapshot();
-    for (const auto& [id, known] : view.objects) {
-        if (id != view.ownId && known.announced && known.objectType == 0 && !known.destroyed) {
+bool everyArrivalHasLeft(const ScriptedClient& observer) {
+    for (const auto& [id, known] : observer.view().objects) {
+        if (id != observer.playerId() && known.announced && known.objectType == 0 &&
+            !known.destroyed) {
             return false;
         }
     }
@@ -28,7 +28,7 @@ class HostileResources : public ServedPlayerFixture {};
 TEST_F(HostileResources, ThousandConnectionsOpenedAndDroppedLeaveNothingBehind) {
     const int baseline = server->openDescriptors();
     ASSERT_GT(baseline, 0);
-    const double from = player->secondsSinceStart();
+    player->markServed();
     for (int batch = 0; batch < 20; ++batch) {
         std::vector<RawClient> clients(50);
         for (RawClient& client : clients) {
@@ -50,7 +50,7 @@ TEST_F(HostileResources, ThousandConnectionsOpenedAndDroppedLeaveNothingBehind) 
         << server->openDescriptors() << " descriptors open, " << baseline << " before";
     // Whoever was announced as joining was announced as leaving too: no ghost ships.
     EXPECT_TRUE(waitUntil([&] { return everyArrivalHasLeft(*player); }, 10000));
-    expectServedSince(from);
+    expectServed();
 }
 
 // The server started with few descriptors: when they are used up it cannot accept, but it
@@ -58,7 +58,7 @@ TEST_F(HostileResources, ThousandConnectionsOpenedAndDroppedLeaveNothingBehind) 
 // A sanitizer build of the server may stop at the limit for a reason of its own (see
 // vptrCheckStarved); what the test checks cannot be seen then.
 #define SKIP_IF_VPTR_CHECK_STARVED()                                                              \
-    if (vptrCheckStarved(server->log())) {                                                        \
+    if (vptrCheckStarved(server->output())) {                                                     \
         GTEST_SKIP() << "this sanitizer build of the server cannot run without free descriptors"; \
     }
 
@@ -72,7 +72,7 @@ TEST_F(LowOpenFilesLimit, KeepsServingDoesNotSpinAndAcceptsAgain) {
     const int baseline = server->openDescriptors();
     ASSERT_GT(baseline, 0);
     ASSERT_LT(baseline, kLimit);
-    const double from = player->secondsSinceStart();
+    player->markServed();
 
     // More connections than descriptors are left; the rest wait in the listen queue.
     std::vector<RawClient> hostiles(kLimit);
@@ -80,7 +80,7 @@ TEST_F(LowOpenFilesLimit, KeepsServingDoesNotSpinAndAcceptsAgain) {
         ASSERT_TRUE(hostile.connectTo(server->port()));
     }
     ASSERT_TRUE(waitUntil([&] { return server->openDescriptors() >= kLimit; }, 5000) ||
-                vptrCheckStarved(server->log()))
+                vptrCheckStarved(server->output()))
         << server->openDescriptors() << " descriptors open";
     SKIP_IF_VPTR_CHECK_STARVED();
 
@@ -93,7 +93,7 @@ TEST_F(LowOpenFilesLimit, KeepsServingDoesNotSpinAndAcceptsAgain) {
     // A 30 Hz tick for a handful of players needs a few percent of one processor; a retry
     // loop on a full descriptor table would take all of it.
     EXPECT_LT(cpuUsed, 0.25 * elapsed) << cpuUsed << " s of CPU in " << elapsed << " s";
-    expectServedSince(from);
+    expectServed();
 
     for (RawClient& hostile : hostiles) {
         hostile.close();
@@ -103,7 +103,7 @@ TEST_F(LowOpenFilesLimit, KeepsServingDoesNotSpinAndAcceptsAgain) {
     SKIP_IF_VPTR_CHECK_STARVED();
     auto newcomer = joinProbe();
     ASSERT_TRUE(newcomer) << "the server did not accept again";
-    newcomer->stop();
+    newcomer->close();
 }
 
 namespace {
@@ -169,7 +169,7 @@ TEST_F(HostileResources, ClientThatNeverReadsIsDroppedAtItsBacklogCap) {
     // It joins with the smallest receive buffer and never reads a byte; the player learns
     // its id from its announcement.
     std::set<std::uint64_t> known;
-    for (const auto& entry : player->snapshot().objects) {
+    for (const auto& entry : player->view().objects) {
         known.insert(entry.first);
     }
     RawClient stalled;
@@ -177,7 +177,7 @@ TEST_F(HostileResources, ClientThatNeverReadsIsDroppedAtItsBacklogCap) {
     std::uint64_t stalledId = 0;
     ASSERT_TRUE(waitUntil(
         [&] {
-            for (const auto& [id, entry] : player->snapshot().objects) {
+            for (const auto& [id, entry] : player->view().objects) {
                 if (entry.announced && !known.count(id)) {
                     stalledId = id;
                     return true;
@@ -187,14 +187,14 @@ TEST_F(HostileResources, ClientThatNeverReadsIsDroppedAtItsBacklogCap) {
         },
         5000));
 
-    const double from = player->secondsSinceStart();
+    player->markServed();
     JoinChurn churn(server->port(), 50);
     churn.start();
     const bool dropped = playerSeesDeparture(stalledId, 90000);
     churn.stop();
-    EXPECT_TRUE(dropped) << churn.joins() << " joins were not enough\n" << server->log();
+    EXPECT_TRUE(dropped) << churn.joins() << " joins were not enough\n" << server->output();
     std::printf("the stalled client was dropped after %d joins\n", churn.joins());
-    expectServedSince(from);
+    expectServed();
     // What the server holds for a stalled client is bounded by the cap, not by its patience.
     EXPECT_LT(server->residentBytes() - residentBefore, 64 << 20);
     stalled.close();

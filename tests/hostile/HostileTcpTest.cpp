@@ -17,12 +17,6 @@ std::string randomBytes(std::size_t count, std::uint32_t seed) {
     return bytes;
 }
 
-std::string frameOf(MessageType type, const google::protobuf::Message& message) {
-    std::string frame;
-    appendFrame(frame, type, message);
-    return frame;
-}
-
 // Valid messages of every type a client has no business sending over TCP.
 std::string framesOfEveryType() {
     Morvik::ObjectInfo info;
@@ -47,17 +41,18 @@ std::string framesOfEveryType() {
     welcome.mutable_playerdata()->set_health(100);
     return frameOf(MessageType::ObjectInfo, info) + frameOf(MessageType::ObjectUpdate, update) +
            frameOf(MessageType::ObjectDestroy, destroy) + frameOf(MessageType::Welcome, welcome) +
-           clientUpdateFrame(1, 0, 0, 0, 0x40000001u);
+           clientUpdateFrame(Quaternion(1, 0, 0, 0), 0x40000001u);
 }
 
 // True when client is still served over TCP: a player joining now is announced to it.
-::testing::AssertionResult stillReceivesAnnouncements(RawClient& client, ProbePlayer& newcomer) {
-    const std::uint64_t id = newcomer.snapshot().ownId;
+::testing::AssertionResult stillReceivesAnnouncements(RawClient& client,
+                                                      const ScriptedClient& newcomer) {
+    const std::uint64_t id = newcomer.playerId();
     const std::int64_t end = monotonicMs() + 5000;
     while (monotonicMs() < end) {
-        for (const NetworkEventPtr& event : client.readFor(100)) {
-            if (event->type == static_cast<int>(MessageType::ObjectInfo) &&
-                static_cast<const Morvik::ObjectInfo&>(*event->message).id() == id) {
+        for (const scripted::ReceivedMessage& received : client.readFor(100)) {
+            if (received.is(MessageType::ObjectInfo) &&
+                received.as<Morvik::ObjectInfo>().id() == id) {
                 return ::testing::AssertionSuccess();
             }
         }
@@ -70,7 +65,7 @@ std::string framesOfEveryType() {
 class HostileTcp : public ServedPlayerFixture {};
 
 TEST_F(HostileTcp, GarbageBytesEndOnlyTheSendersConnection) {
-    const double from = player->secondsSinceStart();
+    player->markServed();
     for (std::uint32_t seed = 1; seed <= 3; ++seed) {
         auto hostile = joinRaw();
         ASSERT_TRUE(hostile);
@@ -81,15 +76,15 @@ TEST_F(HostileTcp, GarbageBytesEndOnlyTheSendersConnection) {
             }
         }
         hostile->close();
-        EXPECT_TRUE(playerSeesDeparture(hostile->ownId())) << server->log();
+        EXPECT_TRUE(playerSeesDeparture(hostile->ownId())) << server->output();
     }
-    expectServedSince(from, 1.0);
+    expectServed(1.0);
 }
 
 TEST_F(HostileTcp, UnknownTypesAndUnexpectedMessagesAreDroppedAndTheConnectionStays) {
     auto hostile = joinRaw();
     ASSERT_TRUE(hostile);
-    const double from = player->secondsSinceStart();
+    player->markServed();
     std::string bytes;
     for (std::uint8_t type : {0, 6, 7, 127, 128, 200, 255}) {
         bytes += rawFrame(4, type, "\x08\x01\x10");
@@ -103,25 +98,26 @@ TEST_F(HostileTcp, UnknownTypesAndUnexpectedMessagesAreDroppedAndTheConnectionSt
     auto newcomer = joinProbe();
     ASSERT_TRUE(newcomer);
     EXPECT_TRUE(stillReceivesAnnouncements(*hostile, *newcomer));
-    expectServedSince(from, 0.5);
-    newcomer->stop();
+    expectServed(0.5);
+    newcomer->close();
 }
 
 TEST_F(HostileTcp, ZeroLengthClosesOnlyThatConnection) {
     auto hostile = joinRaw();
     ASSERT_TRUE(hostile);
-    const double from = player->secondsSinceStart();
+    player->markServed();
     // Past a zero length the frame boundaries of the stream are lost for good.
-    ASSERT_TRUE(hostile->sendAll(std::string("\x00\x00", 2) + clientUpdateFrame(1, 0, 0, 0, 1)));
+    ASSERT_TRUE(hostile->sendAll(std::string("\x00\x00", 2) +
+                                 clientUpdateFrame(Quaternion(1, 0, 0, 0), 1)));
     EXPECT_TRUE(hostile->waitClosedByServer(5000));
-    EXPECT_TRUE(playerSeesDeparture(hostile->ownId())) << server->log();
-    expectServedSince(from, 0.5);
+    EXPECT_TRUE(playerSeesDeparture(hostile->ownId())) << server->output();
+    expectServed(0.5);
 }
 
 TEST_F(HostileTcp, HugeFramesAreCompletedAcrossReadsAndTheConnectionStays) {
     auto hostile = joinRaw();
     ASSERT_TRUE(hostile);
-    const double from = player->secondsSinceStart();
+    player->markServed();
     // The largest frame a length field can announce, its body arriving slowly.
     const std::string body = randomBytes(65534, 11);
     ASSERT_TRUE(hostile->sendAll(rawFrame(65535, 1, body.substr(0, 20000))));
@@ -136,24 +132,24 @@ TEST_F(HostileTcp, HugeFramesAreCompletedAcrossReadsAndTheConnectionStays) {
     auto newcomer = joinProbe();
     ASSERT_TRUE(newcomer);
     EXPECT_TRUE(stillReceivesAnnouncements(*hostile, *newcomer));
-    expectServedSince(from, 0.5);
-    newcomer->stop();
+    expectServed(0.5);
+    newcomer->close();
 }
 
 TEST_F(HostileTcp, HalfFramesWaitWithoutHarmAndLeaveNothingBehind) {
     const int baseline = server->openDescriptors();
-    const double from = player->secondsSinceStart();
+    player->markServed();
     std::vector<std::unique_ptr<RawClient>> hostiles;
-    const std::string frame = clientUpdateFrame(1, 0, 0, 0, 1);
+    const std::string frame = clientUpdateFrame(Quaternion(1, 0, 0, 0), 1);
     for (std::size_t cut = 1; cut < frame.size(); cut += 3) {
         hostiles.push_back(joinRaw());
         ASSERT_TRUE(hostiles.back());
         ASSERT_TRUE(hostiles.back()->sendAll(frame.substr(0, cut)));
     }
-    expectServedSince(from, 1.5);
+    expectServed(1.5);
     for (auto& hostile : hostiles) {
         hostile->close();
-        EXPECT_TRUE(playerSeesDeparture(hostile->ownId())) << server->log();
+        EXPECT_TRUE(playerSeesDeparture(hostile->ownId())) << server->output();
     }
     EXPECT_TRUE(waitUntil([&] { return server->openDescriptors() == baseline; }, 5000))
         << server->openDescriptors() << " descriptors open, " << baseline << " before";
@@ -161,8 +157,8 @@ TEST_F(HostileTcp, HalfFramesWaitWithoutHarmAndLeaveNothingBehind) {
 
 TEST_F(HostileTcp, ResetInTheMiddleOfAFrameRemovesOnlyThatPlayer) {
     const int baseline = server->openDescriptors();
-    const double from = player->secondsSinceStart();
-    const std::string frame = clientUpdateFrame(1, 0, 0, 0, 1);
+    player->markServed();
+    const std::string frame = clientUpdateFrame(Quaternion(1, 0, 0, 0), 1);
     // Cut between the two length bytes, after the type byte, and inside the body.
     for (std::size_t cut : {std::size_t{1}, std::size_t{3}, frame.size() / 2, frame.size() - 1}) {
         auto hostile = joinRaw();
@@ -170,9 +166,9 @@ TEST_F(HostileTcp, ResetInTheMiddleOfAFrameRemovesOnlyThatPlayer) {
         ASSERT_TRUE(hostile->sendAll(frame.substr(0, cut)));
         sleepForMs(50);
         hostile->reset();
-        EXPECT_TRUE(playerSeesDeparture(hostile->ownId())) << server->log();
+        EXPECT_TRUE(playerSeesDeparture(hostile->ownId())) << server->output();
     }
-    expectServedSince(from, 0.5);
+    expectServed(0.5);
     EXPECT_TRUE(waitUntil([&] { return server->openDescriptors() == baseline; }, 5000))
         << server->openDescriptors() << " descriptors open, " << baseline << " before";
 }
@@ -185,18 +181,18 @@ TEST_F(HostileTcp, FloodOfValidFramesFromOneClient) {
         burst += framesOfEveryType();
     }
     const std::int64_t residentBefore = server->residentBytes();
-    const double from = player->secondsSinceStart();
+    player->markServed();
     const std::int64_t end = monotonicMs() + 3000;
     std::uint64_t sent = 0;
     while (monotonicMs() < end && hostile->sendAll(burst, 1000)) {
         sent += burst.size();
     }
     std::printf("flooded %llu MB\n", static_cast<unsigned long long>(sent >> 20));
-    expectServedSince(from, 0.5);
+    expectServed(0.5);
     EXPECT_LT(server->residentBytes() - residentBefore, 64 << 20);
     // Valid frames, if unexpected ones: the flooder stays in the game.
     auto newcomer = joinProbe();
     ASSERT_TRUE(newcomer);
     EXPECT_TRUE(stillReceivesAnnouncements(*hostile, *newcomer));
-    newcomer->stop();
+    newcomer->close();
 }

@@ -7,8 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "tools/testkit/ProbePlayer.h"
+#include "Common/Controls.h"
+#include "tools/testkit/IoThread.h"
+#include "tools/testkit/MonotonicClock.h"
 #include "tools/testkit/RawClient.h"
+#include "tools/testkit/ScriptedClient.h"
 #include "tools/testkit/ServerProcess.h"
 
 // The send rule sends every player's state at least once a second (the first tick after 1 s
@@ -16,24 +19,6 @@
 // much longer than that for an update of its own ship. The bound allows one missed send, for
 // scheduling on a test machine busy with other tests; a tick held up for longer fails it.
 constexpr double kMaxOwnUpdateGapSeconds = 2.1;
-
-// Longest wait between two updates of the own ship within [from, to] (seconds since the
-// probe started), counting the edges of the window as updates.
-inline double longestGap(const std::vector<double>& times, double from, double to) {
-    double previous = from;
-    double longest = 0;
-    for (double t : times) {
-        if (t < from) {
-            continue;
-        }
-        if (t > to) {
-            break;
-        }
-        longest = std::max(longest, t - previous);
-        previous = t;
-    }
-    return std::max(longest, to - previous);
-}
 
 // In a sanitizer build of the server: a report it printed (thread reports do not stop it).
 // UBSan's check of a virtual call needs a free descriptor (it tests memory through a pipe);
@@ -53,77 +38,74 @@ inline bool hasSanitizerReport(const std::string& log) {
     return false;
 }
 
+using scripted::ScriptedClient;
+using scripted::View;
+
 // A real server with one well-behaved player that keeps playing; the tests add a hostile
 // client and check that the player keeps being served.
 class ServedPlayerFixture : public ::testing::Test {
 protected:
     void SetUp() override {
-        ServerProcess::Options options;
-        options.binary = MORVIK_SERVER_BINARY;
-        options.extraArgs = serverArgs();
-        options.openFilesLimit = openFilesLimit();
+        ChildProcess::Options options;
+        options.program = MORVIK_SERVER_BINARY;
+        options.args = serverArgs();
+        options.maxOpenFiles = openFilesLimit();
         // In a sanitizer build: a small quarantine, so that memory figures mean something.
-        options.extraEnv = {"ASAN_OPTIONS=quarantine_size_mb=8"};
+        options.env = {"ASAN_OPTIONS=quarantine_size_mb=8"};
+        options.mergeErrorIntoOutput = true;
         server = std::make_unique<ServerProcess>(options);
-        ASSERT_TRUE(server->start()) << server->error();
+        ASSERT_NE(server->port(), 0) << server->error();
         player = joinProbe();
         ASSERT_TRUE(player);
     }
 
     void TearDown() override {
         if (player) {
-            player->stop();
+            player->close();
         }
         for (auto& probe : extraProbes) {
-            probe->stop();
+            probe->close();
         }
-        if (server && vptrCheckStarved(server->log())) {
-            server->stop();
+        if (server && vptrCheckStarved(server->output())) {
+            server->stop(SIGKILL);
         } else if (server) {
             // A fault report, if any, is the most useful thing to show on failure.
-            EXPECT_TRUE(server->running()) << server->log();
-            server->stop();
-            EXPECT_FALSE(hasSanitizerReport(server->log())) << server->log();
+            EXPECT_TRUE(server->running()) << server->output();
+            server->stop(SIGKILL);
+            EXPECT_FALSE(hasSanitizerReport(server->output())) << server->output();
         }
     }
 
     virtual std::vector<std::string> serverArgs() const { return {}; }
     virtual std::uint64_t openFilesLimit() const { return 0; }
 
-    // A new well-behaved player, joined and receiving its own updates; null on failure
-    // (with the test failed).
-    std::unique_ptr<ProbePlayer> joinProbe(bool fire = false) {
-        ProbePlayer::Options options;
-        options.tcpPort = server->port();
-        options.fire = fire;
-        auto probe = std::make_unique<ProbePlayer>(options);
-        if (!probe->start()) {
-            ADD_FAILURE() << "probe cannot connect: " << probe->error();
+    // A new well-behaved player, joined, steering and receiving its own updates; null on
+    // failure (with the test failed).
+    ScriptedClient::Ptr joinProbe(bool fire = false) {
+        auto probe = ScriptedClient::create(io.service(), {false});
+        if (!probe->join("127.0.0.1", server->port(), std::chrono::milliseconds(5000))) {
+            ADD_FAILURE() << "probe could not join\n" << server->output();
             return nullptr;
         }
-        if (!probe->waitWelcome(5000)) {
-            ADD_FAILURE() << "probe got no Welcome\n" << server->log();
-            return nullptr;
-        }
+        probe->steer({Quaternion(), controls::kForward | (fire ? controls::kFire : 0u), 0.6});
         // UDP reaches the player only after the server has seen its first ClientUpdate.
-        if (!waitUntil([&] { return !probe->snapshot().ownUpdateTimes.empty(); }, 5000)) {
-            ADD_FAILURE() << "probe got no ObjectUpdate of its ship\n" << server->log();
+        if (!waitUntil([&] { return probe->view().ownUpdates > 0; }, 5000)) {
+            ADD_FAILURE() << "probe got no ObjectUpdate of its ship\n" << server->output();
             return nullptr;
         }
         return probe;
     }
 
-    // Plays on for seconds, then checks that the player was served all along since from.
-    void expectServedSince(double from, double seconds = 0) {
+    // Plays on for seconds, then checks that the player was served all along since its
+    // markServed().
+    void expectServed(double seconds = 0) {
         if (seconds > 0) {
             sleepForMs(static_cast<int>(seconds * 1000));
         }
-        const double to = player->secondsSinceStart();
-        const ProbePlayer::View view = player->snapshot();
-        EXPECT_FALSE(view.tcpClosed);
-        EXPECT_EQ(view.badFrames, 0u);
-        EXPECT_LE(longestGap(view.ownUpdateTimes, from, to), kMaxOwnUpdateGapSeconds)
-            << "the player waited too long for updates between " << from << " s and " << to << " s";
+        EXPECT_FALSE(player->tcpClosed());
+        EXPECT_EQ(player->view().badFrames, 0u);
+        EXPECT_LE(player->longestOwnWait(), kMaxOwnUpdateGapSeconds)
+            << "the player waited too long for updates of its ship";
     }
 
     // Waits until the player has seen the departure of the player with this id (announced
@@ -131,7 +113,7 @@ protected:
     bool playerSeesDeparture(std::uint64_t id, int timeoutMs = 5000) {
         return waitUntil(
             [&] {
-                const ProbePlayer::View view = player->snapshot();
+                const View view = player->view();
                 auto found = view.objects.find(id);
                 return found != view.objects.end() && found->second.destroyed &&
                        found->second.destroyedOverTcp;
@@ -142,7 +124,7 @@ protected:
     bool playerSeesArrival(std::uint64_t id, int timeoutMs = 5000) {
         return waitUntil(
             [&] {
-                const ProbePlayer::View view = player->snapshot();
+                const View view = player->view();
                 auto found = view.objects.find(id);
                 return found != view.objects.end() && found->second.announced;
             },
@@ -153,13 +135,14 @@ protected:
     std::unique_ptr<RawClient> joinRaw(int receiveBuffer = 0) {
         auto client = std::make_unique<RawClient>();
         if (!client->connectTo(server->port(), receiveBuffer) || !client->readWelcome(5000)) {
-            ADD_FAILURE() << "raw client could not join\n" << server->log();
+            ADD_FAILURE() << "raw client could not join\n" << server->output();
             return nullptr;
         }
         return client;
     }
 
+    IoThread io;  // declared first: outlives the players
     std::unique_ptr<ServerProcess> server;
-    std::unique_ptr<ProbePlayer> player;
-    std::vector<std::unique_ptr<ProbePlayer>> extraProbes;
+    ScriptedClient::Ptr player;
+    std::vector<ScriptedClient::Ptr> extraProbes;
 };

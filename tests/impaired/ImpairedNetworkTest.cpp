@@ -8,11 +8,17 @@
 
 #include "Common/Controls.h"
 #include "Common/Transform.h"
-#include "tools/testkit/ProbePlayer.h"
+#include "tools/testkit/IoThread.h"
+#include "tools/testkit/MonotonicClock.h"
+#include "tools/testkit/ScriptedClient.h"
 #include "tools/testkit/ServerProcess.h"
 #include "tools/udp-impair/UdpImpairProxy.h"
 
 namespace {
+
+using scripted::Sample;
+using scripted::ScriptedClient;
+using scripted::View;
 
 constexpr int kPlayers = 3;
 
@@ -25,11 +31,11 @@ struct Agreement {
     std::uint32_t timestamp = 0;
 };
 
-Agreement agreeOn(std::uint64_t id, const std::vector<ProbePlayer::View>& views) {
+Agreement agreeOn(std::uint64_t id, const std::vector<View>& views) {
     Agreement result;
     std::uint32_t newest = 0;
     bool first = true;
-    for (const ProbePlayer::View& view : views) {
+    for (const View& view : views) {
         auto found = view.objects.find(id);
         if (found == view.objects.end() || found->second.recent.empty()) {
             return result;
@@ -40,10 +46,10 @@ Agreement agreeOn(std::uint64_t id, const std::vector<ProbePlayer::View>& views)
     }
     result.timestamp = newest;
     result.identical = true;
-    const ProbePlayer::Sample* reference = nullptr;
-    for (const ProbePlayer::View& view : views) {
-        const ProbePlayer::Sample* match = nullptr;
-        for (const ProbePlayer::Sample& sample : view.objects.at(id).recent) {
+    const Sample* reference = nullptr;
+    for (const View& view : views) {
+        const Sample* match = nullptr;
+        for (const Sample& sample : view.objects.at(id).recent) {
             if (sample.timestamp == newest) {
                 match = &sample;
             }
@@ -63,12 +69,12 @@ Agreement agreeOn(std::uint64_t id, const std::vector<ProbePlayer::View>& views)
 // Where a client that received these samples, in this order and at these times, shows the
 // object at time `at`: the client's own prediction (Transform, client build), stepped at the
 // client's 60 frames per second.
-Vec3 shownAt(const std::vector<ProbePlayer::Sample>& samples, double at) {
+Vec3 shownAt(const std::vector<Sample>& samples, double at) {
     Transform object(std::uint64_t{1});
     constexpr double kFrame = 1.0 / 60.0;
     double now = samples.front().arrival;
     bool first = true;
-    for (const ProbePlayer::Sample& sample : samples) {
+    for (const Sample& sample : samples) {
         while (now + kFrame <= sample.arrival) {
             object.update(static_cast<float>(kFrame));
             now += kFrame;
@@ -90,10 +96,11 @@ Vec3 shownAt(const std::vector<ProbePlayer::Sample>& samples, double at) {
 }  // namespace
 
 TEST(ImpairedNetwork, GameGoesOnAndViewsConvergeOnceTheLinkRecovers) {
-    ServerProcess::Options serverOptions;
-    serverOptions.binary = MORVIK_SERVER_BINARY;
+    ChildProcess::Options serverOptions;
+    serverOptions.program = MORVIK_SERVER_BINARY;
+    serverOptions.mergeErrorIntoOutput = true;
     ServerProcess server(serverOptions);
-    ASSERT_TRUE(server.start()) << server.error();
+    ASSERT_NE(server.port(), 0) << server.error();
 
     UdpImpairProxy::Settings settings;
     settings.dropRate = 0.2;
@@ -106,21 +113,20 @@ TEST(ImpairedNetwork, GameGoesOnAndViewsConvergeOnceTheLinkRecovers) {
     UdpImpairProxy proxy(server.port(), settings);
     ASSERT_TRUE(proxy.start()) << proxy.error();
 
-    std::vector<std::unique_ptr<ProbePlayer>> players;
+    IoThread io;
+    std::vector<ScriptedClient::Ptr> players;
     for (int i = 0; i < kPlayers; ++i) {
-        ProbePlayer::Options options;
-        options.tcpPort = server.port();
-        options.udpPort = proxy.port();
-        options.fire = true;
-        options.turnRate = 0.3 + 0.4 * i;
-        options.controls = i == 1 ? controls::kForward | controls::kUp : controls::kForward;
-        players.push_back(std::make_unique<ProbePlayer>(options));
-        ASSERT_TRUE(players.back()->start()) << players.back()->error();
-        ASSERT_TRUE(players.back()->waitWelcome(5000)) << server.log();
+        // Their datagrams cross the proxy; the TCP connection goes straight to the server.
+        players.push_back(ScriptedClient::create(io.service(), {false, proxy.port()}));
+        ASSERT_TRUE(players.back()->join("127.0.0.1", server.port(), std::chrono::seconds(5)))
+            << server.output();
+        const std::uint32_t thrust =
+            i == 1 ? controls::kForward | controls::kUp : controls::kForward;
+        players.back()->steer({Quaternion(), thrust | controls::kFire, 0.3 + 0.4 * i});
     }
     std::vector<std::uint64_t> ids;
     for (auto& player : players) {
-        ids.push_back(player->snapshot().ownId);
+        ids.push_back(player->playerId());
     }
 
     // Eight seconds of play over the bad link.
@@ -130,7 +136,7 @@ TEST(ImpairedNetwork, GameGoesOnAndViewsConvergeOnceTheLinkRecovers) {
     EXPECT_GT(counters.duplicated, 0u);
     EXPECT_GT(counters.reordered, 0u);
     for (auto& player : players) {
-        const ProbePlayer::View view = player->snapshot();
+        const View view = player->view();
         EXPECT_FALSE(view.tcpClosed);
         EXPECT_EQ(view.badFrames, 0u);
         // Datagrams are lost, but most get through: well over a hundred updates per ship in
@@ -139,7 +145,8 @@ TEST(ImpairedNetwork, GameGoesOnAndViewsConvergeOnceTheLinkRecovers) {
             ASSERT_TRUE(view.objects.count(id));
             EXPECT_TRUE(view.objects.at(id).announced);
             EXPECT_FALSE(view.objects.at(id).destroyed);
-            EXPECT_GT(view.objects.at(id).updates, 8u) << "player " << view.ownId << " of " << id;
+            EXPECT_GT(view.objects.at(id).updates, 8u)
+                << "player " << player->playerId() << " of " << id;
         }
     }
 
@@ -147,7 +154,7 @@ TEST(ImpairedNetwork, GameGoesOnAndViewsConvergeOnceTheLinkRecovers) {
     proxy.setImpaired(false);
     std::uint32_t newestBefore = 0;
     for (auto& player : players) {
-        for (const auto& [id, known] : player->snapshot().objects) {
+        for (const auto& [id, known] : player->view().objects) {
             if (!known.recent.empty()) {
                 newestBefore = std::max(newestBefore, known.recent.back().timestamp);
             }
@@ -156,9 +163,9 @@ TEST(ImpairedNetwork, GameGoesOnAndViewsConvergeOnceTheLinkRecovers) {
     // The proxy's held-back datagrams drain within 140 ms; the rest of two seconds covers at
     // least one send of every ship under the send rule.
     sleepForMs(2000);
-    std::vector<ProbePlayer::View> views;
+    std::vector<View> views;
     for (auto& player : players) {
-        views.push_back(player->snapshot());
+        views.push_back(player->view());
     }
     for (std::uint64_t id : ids) {
         const Agreement agreement = agreeOn(id, views);
@@ -174,7 +181,7 @@ TEST(ImpairedNetwork, GameGoesOnAndViewsConvergeOnceTheLinkRecovers) {
     const double at = monotonicSeconds();
     for (std::uint64_t id : ids) {
         std::vector<Vec3> shown;
-        for (const ProbePlayer::View& view : views) {
+        for (const View& view : views) {
             shown.push_back(shownAt(view.objects.at(id).recent, at));
         }
         for (std::size_t i = 1; i < shown.size(); ++i) {
@@ -183,12 +190,12 @@ TEST(ImpairedNetwork, GameGoesOnAndViewsConvergeOnceTheLinkRecovers) {
         }
     }
     for (auto& player : players) {
-        player->stop();
+        player->close();
     }
     proxy.stop();
-    EXPECT_TRUE(server.running()) << server.log();
-    server.stop();
-    const std::string log = server.log();
+    EXPECT_TRUE(server.running()) << server.output();
+    server.stop(SIGKILL);
+    const std::string log = server.output();
     for (const char* report :
          {"ERROR: AddressSanitizer", "WARNING: ThreadSanitizer", "runtime error:"}) {
         EXPECT_EQ(log.find(report), std::string::npos) << log;

@@ -3,9 +3,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <boost/asio/io_service.hpp>
-#include <boost/asio/ip/tcp.hpp>
-#include <boost/asio/ip/udp.hpp>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -13,12 +10,12 @@
 #include <sstream>
 #include <thread>
 
-#include "tools/bench/ProcessControl.h"
+#include "tools/testkit/ProcessControl.h"
 #include "tools/bench/ReportTable.h"
 #include "tools/bench/SendFloor.h"
 #include "tools/bench/SwarmResult.h"
+#include "tools/testkit/ServerProcess.h"
 
-namespace asio = boost::asio;
 using Clock = std::chrono::steady_clock;
 
 namespace {
@@ -26,33 +23,11 @@ namespace {
 // A swarm process is worth starting for this many players or more.
 constexpr int kPlayersPerSwarmMin = 16;
 
-// A port free for both TCP and UDP on 127.0.0.1 (the server listens on both).
-std::uint16_t freePort() {
-    asio::io_service io;
-    for (int attempt = 0; attempt < 50; ++attempt) {
-        boost::system::error_code error;
-        asio::ip::tcp::acceptor acceptor(io);
-        acceptor.open(asio::ip::tcp::v4(), error);
-        acceptor.bind(asio::ip::tcp::endpoint(asio::ip::address_v4::loopback(), 0), error);
-        if (error) {
-            continue;
-        }
-        const std::uint16_t port = acceptor.local_endpoint(error).port();
-        asio::ip::udp::socket udp(io);
-        udp.open(asio::ip::udp::v4(), error);
-        udp.bind(asio::ip::udp::endpoint(asio::ip::address_v4::loopback(), port), error);
-        if (!error) {
-            return port;
-        }
-    }
-    return 0;
-}
-
-bool fileContains(const std::string& path, const std::string& text) {
+std::string fileText(const std::string& path) {
     std::ifstream in(path);
     std::stringstream content;
     content << in.rdbuf();
-    return content.str().find(text) != std::string::npos;
+    return content.str();
 }
 
 std::string nanos(Clock::time_point t) {
@@ -134,18 +109,17 @@ BenchRow BenchDriver::runRow(ScenarioKind scenario, int players) {
 
     const std::string work = ProcessControl::makeTempDirectory();
     const std::string serverLog = work + "/server.log";
-    const std::uint16_t port = freePort();
     int stdinRead = -1;
     int stdinWrite = -1;
     // The server's console reads stdin; an open pipe that never delivers keeps it quiet.
     ProcessControl::openPipe(stdinRead, stdinWrite);
-    const pid_t server =
-        ProcessControl::spawn(options_.serverPath, {"--port", std::to_string(port)}, serverCpu_,
-                              stdinRead, serverLog, options_.niceness);
+    const pid_t server = ProcessControl::spawn(options_.serverPath, {"--port", "0"}, serverCpu_,
+                                               stdinRead, serverLog, options_.niceness);
     ProcessControl::closeDescriptor(stdinRead);
 
+    std::uint16_t port = 0;
     const auto listenDeadline = Clock::now() + std::chrono::seconds(10);
-    while (!fileContains(serverLog, "Listening on") && ProcessControl::isRunning(server) &&
+    while ((port = listeningPort(fileText(serverLog))) == 0 && ProcessControl::isRunning(server) &&
            Clock::now() < listenDeadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }

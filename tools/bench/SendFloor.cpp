@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "tools/bench/ProcessControl.h"
+#include "tools/testkit/ProcessControl.h"
 
 namespace {
 

@@ -1,7 +1,5 @@
 #include "tools/bench/Swarm.h"
 
-#include <algorithm>
-
 #include "tools/bench/SwarmPlayer.h"
 
 namespace asio = boost::asio;
@@ -17,26 +15,18 @@ Swarm::Swarm(const Options& options)
       serverTcp_(asio::ip::address_v4::loopback(), options.port),
       serverUdp_(asio::ip::address_v4::loopback(), options.port),
       joinTimer_(io_),
-      endTimer_(io_) {
+      endTimer_(io_),
+      tally_(options.windowStart, options.windowEnd) {
     for (int i = 0; i < options_.players; ++i) {
-        players_.push_back(std::make_unique<SwarmPlayer>(*this, options_.seed * 7919u + i));
+        players_.push_back(std::make_unique<SwarmPlayer>(io_, serverUdp_, tally_, options_.scenario,
+                                                         options_.seed * 7919u + i));
     }
 }
 
 Swarm::~Swarm() = default;
 
-void Swarm::noteStamp(std::uint32_t stamp) {
-    // Most frames of a tick carry the same stamp; skip the set for repeats.
-    if (anyStamp_ && stamp == lastStamp_) {
-        return;
-    }
-    anyStamp_ = true;
-    lastStamp_ = stamp;
-    stamps_.insert(stamp);
-}
-
 SwarmResult Swarm::run() {
-    result_.players = players_.size();
+    tally_.result().players = players_.size();
     // Connects are paced by one timer, each one at its share of the spread.
     std::function<void()> connectNext = [this, &connectNext]() {
         if (connected_ >= players_.size()) {
@@ -73,29 +63,28 @@ SwarmResult Swarm::run() {
     } else {
         io_.run();
     }
-    return result_;
+    return tally_.finish();
 }
 
 void Swarm::finish() {
+    SwarmResult& result = tally_.result();
     for (const auto& player : players_) {
         if (player->joinedBefore(options_.windowStart)) {
-            ++result_.joined;
+            ++result.joined;
         }
         if (player->sawDatagramInWindow()) {
-            ++result_.udpActive;
+            ++result.udpActive;
         }
         if (player->disconnected()) {
-            ++result_.disconnects;
+            ++result.disconnects;
         }
         if (player->connectFailed()) {
-            ++result_.connectFailures;
+            ++result.connectFailures;
         }
         if (const std::uint16_t port = player->udpPort()) {
-            result_.ports.push_back(port);
+            result.ports.push_back(port);
         }
     }
-    result_.stamps.assign(stamps_.begin(), stamps_.end());
-    std::sort(result_.stamps.begin(), result_.stamps.end());
     boost::system::error_code ignored;
     joinTimer_.cancel(ignored);
     for (const auto& player : players_) {

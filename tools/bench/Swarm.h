@@ -8,11 +8,11 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
 #include "tools/bench/Scenario.h"
 #include "tools/bench/SwarmResult.h"
+#include "tools/bench/SwarmTally.h"
 
 class SwarmPlayer;
 
@@ -42,17 +42,6 @@ public:
     // Runs until the window has ended; then the players disconnect.
     SwarmResult run();
 
-    // For the players.
-    boost::asio::io_service& io() { return io_; }
-    const Options& options() const { return options_; }
-    const boost::asio::ip::udp::endpoint& serverUdp() const { return serverUdp_; }
-    bool inWindow(Clock::time_point t) const {
-        return t >= options_.windowStart && t < options_.windowEnd;
-    }
-    SwarmResult& result() { return result_; }
-    // A server timestamp of the tick's world-update phase, seen in the window.
-    void noteStamp(std::uint32_t stamp);
-
 private:
     void finish();
 
@@ -62,10 +51,7 @@ private:
     boost::asio::ip::udp::endpoint serverUdp_;
     boost::asio::steady_timer joinTimer_;
     boost::asio::steady_timer endTimer_;
+    SwarmTally tally_;
     std::vector<std::unique_ptr<SwarmPlayer>> players_;
     std::size_t connected_ = 0;
-    SwarmResult result_;
-    std::unordered_set<std::uint32_t> stamps_;
-    std::uint32_t lastStamp_ = 0;
-    bool anyStamp_ = false;
 };

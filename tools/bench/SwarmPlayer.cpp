@@ -4,19 +4,14 @@
 #include <boost/asio/placeholders.hpp>
 #include <boost/asio/socket_base.hpp>
 
-#include "Common/FrameCodec.h"
+#include "Common/MessageConversions.h"
 #include "Common/ObjectTypes.h"
-#include "tools/bench/FrameScanner.h"
-#include "tools/bench/Swarm.h"
 
 namespace asio = boost::asio;
 
-SwarmPlayer::SwarmPlayer(Swarm& swarm, std::uint32_t seed)
-    : swarm_(swarm),
-      tcp_(swarm.io()),
-      udp_(swarm.io()),
-      timer_(swarm.io()),
-      scenario_(swarm.options().scenario, seed) {}
+SwarmPlayer::SwarmPlayer(asio::io_service& io, const asio::ip::udp::endpoint& server,
+                         SwarmTally& tally, ScenarioKind scenario, std::uint32_t seed)
+    : server_(server), tally_(tally), tcp_(io), udp_(io), timer_(io), scenario_(scenario, seed) {}
 
 void SwarmPlayer::connect(const asio::ip::tcp::endpoint& server) {
     boost::system::error_code error;
@@ -78,61 +73,50 @@ void SwarmPlayer::onTcpRead(const boost::system::error_code& error, std::size_t 
         return;
     }
     const Clock::time_point now = Clock::now();
-    if (swarm_.inWindow(now)) {
-        swarm_.result().tcpDownBytes += size;
+    if (tally_.inWindow(now)) {
+        tally_.result().tcpDownBytes += size;
     }
-    const std::uint8_t* data = tcpBuffer_.data();
-    std::size_t length = size;
-    if (!tcpPending_.empty()) {
-        tcpPending_.append(reinterpret_cast<const char*>(data), size);
-        data = reinterpret_cast<const std::uint8_t*>(tcpPending_.data());
-        length = tcpPending_.size();
-    }
-    bool malformed = false;
-    const std::size_t used =
-        forEachFrame(data, length, malformed,
-                     [&](std::uint8_t type, const std::uint8_t* body, std::size_t bodySize) {
-                         onTcpFrame(type, body, bodySize, now);
-                     });
-    if (malformed) {
+    if (!session_.readTcp(tcpBuffer_.data(), size,
+                          [&](std::uint8_t type, const std::uint8_t* body, std::size_t bodySize) {
+                              onTcpFrame(type, body, bodySize, now);
+                          })) {
         // The stream cannot be resynchronised; a real client would be lost here too.
-        ++swarm_.result().badFrames;
+        ++tally_.result().badFrames;
         disconnected_ = true;
         close();
         return;
-    }
-    if (tcpPending_.empty()) {
-        tcpPending_.assign(reinterpret_cast<const char*>(data) + used, length - used);
-    } else {
-        tcpPending_.erase(0, used);
     }
     readTcp();
 }
 
 void SwarmPlayer::onTcpFrame(std::uint8_t type, const std::uint8_t* body, std::size_t size,
                              Clock::time_point now) {
-    const bool inWindow = swarm_.inWindow(now);
+    const bool inWindow = tally_.inWindow(now);
     switch (static_cast<MessageType>(type)) {
         case MessageType::Welcome:
-            onWelcome(body, size, now);
+            if (!session_.welcomed()) {
+                ++tally_.result().badFrames;
+            } else if (!welcomed_) {
+                onWelcome(now);
+            }
             return;
         case MessageType::ObjectInfo: {
             ObjectInfoHead head;
             if (!scanObjectInfo(body, size, head) || !head.hasOrientation) {
-                ++swarm_.result().badFrames;
+                ++tally_.result().badFrames;
                 return;
             }
             if (head.objectType != kProjectileType) {
                 return;  // players: stamped outside the world update, so no tick figure
             }
             if (inWindow) {
-                ++swarm_.result().shotsSeen;
-                swarm_.noteStamp(head.timestamp);
+                ++tally_.result().shotsSeen;
+                tally_.noteStamp(head.timestamp);
             }
             Clock::time_point sentAt;
             if (scenario_.kind() == ScenarioKind::Dogfight &&
                 shots_.match(head.orientation, sentAt) && inWindow) {
-                swarm_.result().fireLatenciesMs.push_back(
+                tally_.result().fireLatenciesMs.push_back(
                     std::chrono::duration<double, std::milli>(now - sentAt).count());
             }
             return;
@@ -140,25 +124,16 @@ void SwarmPlayer::onTcpFrame(std::uint8_t type, const std::uint8_t* body, std::s
         case MessageType::ObjectDestroy:
             return;
         default:
-            ++swarm_.result().badFrames;
+            ++tally_.result().badFrames;
             return;
     }
 }
 
-void SwarmPlayer::onWelcome(const std::uint8_t* body, std::size_t size, Clock::time_point now) {
-    Morvik::Welcome welcome;
-    if (!welcome.ParseFromArray(body, static_cast<int>(size))) {
-        ++swarm_.result().badFrames;
-        return;
-    }
-    if (welcomed_) {
-        return;
-    }
+void SwarmPlayer::onWelcome(Clock::time_point now) {
     welcomed_ = true;
     welcomedAt_ = now;
-    qport_ = static_cast<std::uint16_t>(welcome.qport());
     // Players' updates are spread over the interval rather than all due at once.
-    firstSend_ = now + kUpdateInterval * (welcome.id() % 16) / 16;
+    firstSend_ = now + kUpdateInterval * (session_.welcome().id() % 16) / 16;
     nextSend_ = firstSend_;
     scheduleUpdate();
 }
@@ -175,29 +150,26 @@ void SwarmPlayer::onUdpRead(const boost::system::error_code& error, std::size_t 
     }
     if (!error) {
         const Clock::time_point now = Clock::now();
-        if (swarm_.inWindow(now)) {
-            SwarmResult& result = swarm_.result();
+        if (tally_.inWindow(now)) {
+            SwarmResult& result = tally_.result();
             result.udpDownBytes += size;
             ++result.udpDownDatagrams;
             ++result.datagramSizes[static_cast<std::uint32_t>(size)];
             sawDatagramInWindow_ = true;
-            bool malformed = false;
-            const std::size_t used = forEachFrame(
-                udpBuffer_.data(), size, malformed,
-                [&](std::uint8_t type, const std::uint8_t* body, std::size_t bodySize) {
-                    if (static_cast<MessageType>(type) == MessageType::ObjectUpdate) {
-                        std::uint32_t stamp = 0;
-                        if (scanObjectUpdate(body, bodySize, stamp)) {
-                            swarm_.noteStamp(stamp);
-                        } else {
+            if (!readDatagram(
+                    udpBuffer_.data(), size,
+                    [&](std::uint8_t type, const std::uint8_t* body, std::size_t bodySize) {
+                        if (static_cast<MessageType>(type) == MessageType::ObjectUpdate) {
+                            std::uint32_t stamp = 0;
+                            if (scanObjectUpdate(body, bodySize, stamp)) {
+                                tally_.noteStamp(stamp);
+                            } else {
+                                ++result.badFrames;
+                            }
+                        } else if (static_cast<MessageType>(type) != MessageType::ObjectDestroy) {
                             ++result.badFrames;
                         }
-                    } else if (static_cast<MessageType>(type) != MessageType::ObjectDestroy) {
-                        ++result.badFrames;
-                    }
-                });
-            // A frame never spans datagrams, so leftover bytes are a fault.
-            if (malformed || used != size) {
+                    })) {
                 ++result.badFrames;
             }
         }
@@ -220,27 +192,19 @@ void SwarmPlayer::sendUpdate() {
     const double t = std::chrono::duration<double>(now - firstSend_).count();
     const Controls controls = scenario_.next(t);
 
-    Morvik::Orientation* orientation = update_.mutable_orientation();
-    orientation->set_x(controls.orientation.x);
-    orientation->set_y(controls.orientation.y);
-    orientation->set_z(controls.orientation.z);
-    orientation->set_w(controls.orientation.w);
+    setOrientation(update_.mutable_orientation(), controls.orientation);
     update_.set_boosterson(controls.mask);
 
-    datagram_.clear();
-    datagram_.push_back(static_cast<char>(qport_ & 0xFF));
-    datagram_.push_back(static_cast<char>(qport_ >> 8));
-    appendFrame(datagram_, MessageType::ClientUpdate, update_);
-
     boost::system::error_code error;
-    const std::size_t sent = udp_.send_to(asio::buffer(datagram_), swarm_.serverUdp(), 0, error);
+    const std::size_t sent =
+        udp_.send_to(asio::buffer(session_.datagram(update_)), server_, 0, error);
     if (scenario_.kind() == ScenarioKind::Dogfight) {
         const float sentOrientation[4] = {controls.orientation.x, controls.orientation.y,
                                           controls.orientation.z, controls.orientation.w};
         shots_.recordSent(sentOrientation, now);
     }
-    if (swarm_.inWindow(now)) {
-        SwarmResult& result = swarm_.result();
+    if (tally_.inWindow(now)) {
+        SwarmResult& result = tally_.result();
         if (error) {
             ++result.sendErrors;
         } else {

@@ -1,28 +1,30 @@
 #pragma once
 
 #include <array>
+#include <boost/asio/io_service.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/ip/udp.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <chrono>
 #include <cstdint>
-#include <string>
 
 #include "Common/Protobuf/Object.pb.h"
 #include "tools/bench/Scenario.h"
 #include "tools/bench/ShotMatcher.h"
-
-class Swarm;
+#include "tools/bench/SwarmTally.h"
+#include "tools/testkit/ClientSession.h"
 
 // One scripted player speaking the game's protocol: it connects over TCP, waits for its
 // Welcome, then sends a ClientUpdate with its qport in front from its own UDP socket every
-// 0.05 s, while it reads the server's TCP stream and datagrams and counts what it sees.
+// 0.05 s, while it reads the server's TCP stream and datagrams and counts what it sees. It
+// reads only the heads of the frames it needs, so that one thread serves hundreds.
 class SwarmPlayer {
 public:
     using Clock = std::chrono::steady_clock;
     static constexpr Clock::duration kUpdateInterval = std::chrono::milliseconds(50);
 
-    SwarmPlayer(Swarm& swarm, std::uint32_t seed);
+    SwarmPlayer(boost::asio::io_service& io, const boost::asio::ip::udp::endpoint& server,
+                SwarmTally& tally, ScenarioKind scenario, std::uint32_t seed);
 
     void connect(const boost::asio::ip::tcp::endpoint& server);
     void close();
@@ -40,27 +42,26 @@ private:
     void onTcpRead(const boost::system::error_code& error, std::size_t size);
     void onTcpFrame(std::uint8_t type, const std::uint8_t* body, std::size_t size,
                     Clock::time_point now);
-    void onWelcome(const std::uint8_t* body, std::size_t size, Clock::time_point now);
+    void onWelcome(Clock::time_point now);
     void readUdp();
     void onUdpRead(const boost::system::error_code& error, std::size_t size);
     void scheduleUpdate();
     void sendUpdate();
 
-    Swarm& swarm_;
+    const boost::asio::ip::udp::endpoint& server_;
+    SwarmTally& tally_;
     boost::asio::ip::tcp::socket tcp_;
     boost::asio::ip::udp::socket udp_;
     boost::asio::steady_timer timer_;
     Scenario scenario_;
     ShotMatcher shots_;
+    ClientSession session_;
 
     std::array<std::uint8_t, 16384> tcpBuffer_{};
-    std::string tcpPending_;  // bytes of a frame not yet complete
     std::array<std::uint8_t, 2048> udpBuffer_{};
     boost::asio::ip::udp::endpoint udpFrom_;
 
     Morvik::ClientUpdate update_;
-    std::string datagram_;
-    std::uint16_t qport_ = 0;
     bool welcomed_ = false;
     Clock::time_point welcomedAt_;
     Clock::time_point firstSend_;

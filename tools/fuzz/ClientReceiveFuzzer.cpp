@@ -8,15 +8,9 @@
 // context (an X server: run it under xvfb-run) and the Resources folder beside its working
 // directory, as the client does.
 #include <SDL/SDL.h>
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <pthread.h>
-#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <google/protobuf/stubs/logging.h>
-#include <algorithm>
 #include <boost/asio/io_service.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <cstdint>
@@ -53,18 +47,6 @@ TcpConnection::Ptr connection;
 
 using fuzzharness::AlarmBlocked;
 using fuzzharness::die;
-using fuzzharness::loopback;
-
-template <typename Pred>
-void pumpUntil(Pred pred) {
-    for (int round = 0; round < 200 && !pred(); ++round) {
-        io.restart();
-        io.poll();
-        if (round > 2) {
-            usleep(100);
-        }
-    }
-}
 
 void connectClient() {
     const AlarmBlocked blocked;
@@ -84,50 +66,8 @@ void connectClient() {
     receiver->armTCPReceive(connection);
 }
 
-void setUp() {
-    if (SDL_Init(SDL_INIT_VIDEO) != 0 || !SDL_SetVideoMode(64, 64, 0, SDL_OPENGL)) {
-        std::fprintf(stderr, "no OpenGL context: %s\n", SDL_GetError());
-        std::abort();
-    }
-    receiver = new FuzzReceiver(io, SceneGraph::getInstance(), 3600);
-    clientUdpPort = receiver->getUDPSocket().local_endpoint().port();
-    datagramSocket = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in any = loopback(0);
-    if (datagramSocket < 0 || listener < 0 ||
-        bind(listener, reinterpret_cast<sockaddr*>(&any), sizeof any) != 0 ||
-        listen(listener, 4) != 0) {
-        die("sockets");
-    }
-    connectClient();
-}
-
-void sendDatagram(const std::uint8_t* bytes, std::size_t length) {
-    length = std::min<std::size_t>(length, 65507);
-    Statistics* statistics = Statistics::getInstance();
-    const std::uint64_t before = statistics->getPackets(udp_rcvd);
-    sockaddr_in to = loopback(clientUdpPort);
-    if (sendto(datagramSocket, bytes, length, 0, reinterpret_cast<sockaddr*>(&to), sizeof to) !=
-        static_cast<ssize_t>(length)) {
-        die("sendto");
-    }
-    pumpUntil([&] { return statistics->getPackets(udp_rcvd) > before; });
-}
-
 void sendTcp(const std::uint8_t* bytes, std::size_t length) {
-    if (connection->isClosed()) {
-        return;
-    }
-    Statistics* statistics = Statistics::getInstance();
-    const std::uint64_t before = statistics->getBytes(tcp_rcvd);
-    const ssize_t sent = send(serverSide, bytes, length, MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (sent <= 0) {
-        return;
-    }
-    pumpUntil([&] {
-        return statistics->getBytes(tcp_rcvd) >= before + static_cast<std::uint64_t>(sent) ||
-               connection->isClosed();
-    });
+    fuzzharness::sendTcp(io, serverSide, bytes, length, [] { return connection->isClosed(); });
 }
 
 void frame() {
@@ -139,20 +79,29 @@ void frame() {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    // Every malformed body would log a line: millions of them.
-    google::protobuf::SetLogHandler(nullptr);
-    setUp();
-    return 0;
+void fuzzharness::setUp() {
+    if (SDL_Init(SDL_INIT_VIDEO) != 0 || !SDL_SetVideoMode(64, 64, 0, SDL_OPENGL)) {
+        std::fprintf(stderr, "no OpenGL context: %s\n", SDL_GetError());
+        std::abort();
+    }
+    receiver = new FuzzReceiver(io, SceneGraph::getInstance(), 3600);
+    clientUdpPort = receiver->getUDPSocket().local_endpoint().port();
+    datagramSocket = fuzzharness::openDatagramSocket();
+    listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in any = loopbackAddress(0);
+    if (listener < 0 || bind(listener, reinterpret_cast<sockaddr*>(&any), sizeof any) != 0 ||
+        listen(listener, 4) != 0) {
+        die("sockets");
+    }
+    connectClient();
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    std::size_t offset = 0;
-    Record record;
-    while (next(data, size, offset, record)) {
+    forEachRecord(data, size, [](const Record& record) {
         switch (record.op % 3) {
             case kClientDatagram:
-                sendDatagram(record.payload, record.length);
+                fuzzharness::sendDatagram(io, datagramSocket, clientUdpPort, record.payload,
+                                          record.length);
                 break;
             case kClientTcp:
                 sendTcp(record.payload, record.length);
@@ -161,12 +110,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 frame();
                 break;
         }
-    }
+    });
     frame();
     // The next input starts from an empty world on a connection with no leftover bytes.
     SceneGraph::getInstance()->resetForTesting();
     close(serverSide);
-    pumpUntil([] { return connection->isClosed(); });
+    fuzzharness::pumpUntil(io, [] { return connection->isClosed(); });
     connectClient();
     return 0;
 }

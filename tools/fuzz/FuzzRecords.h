@@ -52,6 +52,16 @@ inline bool next(const std::uint8_t* data, std::size_t size, std::size_t& offset
     return true;
 }
 
+// Calls onRecord for every record of an input, in order.
+template <typename OnRecord>
+void forEachRecord(const std::uint8_t* data, std::size_t size, OnRecord&& onRecord) {
+    std::size_t offset = 0;
+    Record record;
+    while (next(data, size, offset, record)) {
+        onRecord(record);
+    }
+}
+
 inline std::string record(std::uint8_t op, const std::string& payload) {
     std::string bytes;
     bytes.push_back(static_cast<char>(op));

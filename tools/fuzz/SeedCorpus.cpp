@@ -10,9 +10,11 @@
 
 #include "Common/Controls.h"
 #include "Common/FrameCodec.h"
+#include "Common/MessageConversions.h"
 #include "Common/ObjectTypes.h"
 #include "Common/Protobuf/Object.pb.h"
 #include "tools/fuzz/FuzzRecords.h"
+#include "tools/testkit/ClientSession.h"
 
 namespace {
 
@@ -20,32 +22,13 @@ using namespace fuzzrecords;
 
 constexpr std::uint64_t kServerId = std::uint64_t{1} << 32;
 
-void setPosition(Morvik::Position* position, float x, float y, float z) {
-    position->set_x(x);
-    position->set_y(y);
-    position->set_z(z);
-}
-
-void setOrientation(Morvik::Orientation* orientation, float w, float x, float y, float z) {
-    orientation->set_w(w);
-    orientation->set_x(x);
-    orientation->set_y(y);
-    orientation->set_z(z);
-}
-
-std::string frame(MessageType type, const google::protobuf::Message& message) {
-    std::string out;
-    appendFrame(out, type, message);
-    return out;
-}
-
 std::string playerInfo(std::uint64_t id, bool blueTeam, bool announcement) {
     Morvik::ObjectInfo info;
     info.set_id(id);
     info.set_objecttype(kPlayerType);
     info.set_timestamp(1000);
-    setPosition(info.mutable_position(), blueTeam ? -500.0f : 500.0f, 10, -20);
-    setOrientation(info.mutable_orientation(), 1, 0, 0, 0);
+    setPosition(info.mutable_position(), Vec3(blueTeam ? -500.0f : 500.0f, 10, -20));
+    setOrientation(info.mutable_orientation(), Quaternion(1, 0, 0, 0));
     Morvik::PlayerData* data = info.mutable_playerdata();
     data->set_health(100);
     data->set_blueteam(blueTeam);
@@ -55,7 +38,7 @@ std::string playerInfo(std::uint64_t id, bool blueTeam, bool announcement) {
         data->set_redteamscore(4);
         data->set_blueteamscore(5);
     }
-    return frame(MessageType::ObjectInfo, info);
+    return frameOf(MessageType::ObjectInfo, info);
 }
 
 std::string projectileInfo(std::uint64_t id) {
@@ -63,27 +46,27 @@ std::string projectileInfo(std::uint64_t id) {
     info.set_id(id);
     info.set_objecttype(kProjectileType);
     info.set_timestamp(1100);
-    setPosition(info.mutable_position(), 500, 10, -20);
-    setOrientation(info.mutable_orientation(), 0.7071f, 0, 0.7071f, 0);
+    setPosition(info.mutable_position(), Vec3(500, 10, -20));
+    setOrientation(info.mutable_orientation(), Quaternion(0.7071f, 0, 0.7071f, 0));
     Morvik::ProjectileData* data = info.mutable_projectiledata();
-    setPosition(data->mutable_velocity(), 100, 0, 0);
+    setPosition(data->mutable_velocity(), Vec3(100, 0, 0));
     data->set_blueteam(false);
-    return frame(MessageType::ObjectInfo, info);
+    return frameOf(MessageType::ObjectInfo, info);
 }
 
 std::string objectUpdate(std::uint64_t id, std::uint32_t timestamp, float x) {
     Morvik::ObjectUpdate update;
     update.set_id(id);
     update.set_timestamp(timestamp);
-    setPosition(update.mutable_position(), x, 10, -20);
-    setOrientation(update.mutable_orientation(), 0.9239f, 0, 0.3827f, 0);
-    return frame(MessageType::ObjectUpdate, update);
+    setPosition(update.mutable_position(), Vec3(x, 10, -20));
+    setOrientation(update.mutable_orientation(), Quaternion(0.9239f, 0, 0.3827f, 0));
+    return frameOf(MessageType::ObjectUpdate, update);
 }
 
 std::string objectDestroy(std::uint64_t id) {
     Morvik::ObjectDestroy destroy;
     destroy.set_id(id);
-    return frame(MessageType::ObjectDestroy, destroy);
+    return frameOf(MessageType::ObjectDestroy, destroy);
 }
 
 std::string welcome(std::uint64_t id, std::uint32_t qport) {
@@ -94,18 +77,11 @@ std::string welcome(std::uint64_t id, std::uint32_t qport) {
     data->set_health(100);
     data->set_blueteam(false);
     data->set_name("Player");
-    return frame(MessageType::Welcome, message);
+    return frameOf(MessageType::Welcome, message);
 }
 
 std::string clientUpdate(std::uint32_t controls, float scale = 1.0f) {
-    Morvik::ClientUpdate update;
-    setOrientation(update.mutable_orientation(), 0.9239f * scale, 0, 0.3827f * scale, 0);
-    update.set_boosterson(controls);
-    return frame(MessageType::ClientUpdate, update);
-}
-
-std::string qport(std::uint16_t value) {
-    return std::string{static_cast<char>(value & 0xFF), static_cast<char>(value >> 8)};
+    return clientUpdateFrame(Quaternion(0.9239f * scale, 0, 0.3827f * scale, 0), controls);
 }
 
 bool write(const std::string& folder, const std::string& name, const std::string& bytes) {
@@ -147,34 +123,36 @@ int main(int argc, char** argv) {
     // Server target: datagrams from the joined players (qports 2 to 4), TCP bytes, ticks.
     const std::string server = root + "/server";
     const std::string tick = record(kServerTick, "");
-    ok &= write(
-        server, "client-update",
-        record(kServerDatagram, qport(2) + clientUpdate(controls::kForward | controls::kFire)) +
-            tick);
+    ok &= write(server, "client-update",
+                record(kServerDatagram,
+                       qportPrefix(2) + clientUpdate(controls::kForward | controls::kFire)) +
+                    tick);
     ok &= write(server, "two-updates-one-datagram",
-                record(kServerDatagram, qport(3) + clientUpdate(controls::kForward) +
+                record(kServerDatagram, qportPrefix(3) + clientUpdate(controls::kForward) +
                                             clientUpdate(controls::kBack | controls::kRight)) +
                     tick + tick);
-    ok &= write(server, "every-type-datagram", record(kServerDatagram, qport(4) + every) + tick);
+    ok &= write(server, "every-type-datagram",
+                record(kServerDatagram, qportPrefix(4) + every) + tick);
     ok &= write(server, "every-type-tcp", record(kServerTcp | (1 << 2), every) + tick);
-    ok &= write(
-        server, "rejoin",
-        record(kServerRejoin | (2 << 2), "") + tick +
-            record(kServerDatagram, qport(5) + clientUpdate(controls::kUp | controls::kFire)) +
-            tick);
+    ok &= write(server, "rejoin",
+                record(kServerRejoin | (2 << 2), "") + tick +
+                    record(kServerDatagram,
+                           qportPrefix(5) + clientUpdate(controls::kUp | controls::kFire)) +
+                    tick);
     std::string volley;
     for (int i = 0; i < 20; ++i) {
-        volley +=
-            record(kServerDatagram, qport(2) + clientUpdate(controls::kForward | controls::kFire)) +
-            tick;
+        volley += record(kServerDatagram,
+                         qportPrefix(2) + clientUpdate(controls::kForward | controls::kFire)) +
+                  tick;
     }
     ok &= write(server, "firing", volley);
     // Finite but no rotation: rotating by it overflows.
-    ok &= write(server, "oversized-orientation",
-                record(kServerDatagram,
-                       qport(2) + clientUpdate(controls::kForward | controls::kUp | controls::kFire,
-                                               1e20f)) +
-                    tick + tick);
+    ok &= write(
+        server, "oversized-orientation",
+        record(kServerDatagram,
+               qportPrefix(2) +
+                   clientUpdate(controls::kForward | controls::kUp | controls::kFire, 1e20f)) +
+            tick + tick);
 
     // Client target: what a server sends a client.
     const std::string client = root + "/client";

@@ -5,14 +5,9 @@
 // Input: records (tools/fuzz/FuzzRecords.h): datagrams, TCP bytes on a player's connection,
 // ticks, and players leaving and joining. The sockets are real, on 127.0.0.1; the fuzzer's
 // thread runs the I/O service itself, so everything happens in a known order.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <pthread.h>
-#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <google/protobuf/stubs/logging.h>
 #include <array>
 #include <boost/asio/io_service.hpp>
 #include <cmath>
@@ -45,23 +40,6 @@ std::array<int, kPlayers> connections;
 
 using fuzzharness::AlarmBlocked;
 using fuzzharness::die;
-using fuzzharness::loopback;
-
-// Runs the network side until pred holds (bounded: loopback delivers at once).
-template <typename Pred>
-bool pumpUntil(Pred pred) {
-    for (int round = 0; round < 200; ++round) {
-        io.restart();
-        io.poll();
-        if (pred()) {
-            return true;
-        }
-        if (round > 2) {
-            usleep(100);
-        }
-    }
-    return false;
-}
 
 void pump() {
     io.restart();
@@ -104,7 +82,7 @@ void tick() {
 
 int join() {
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address = loopback(tcpPort);
+    sockaddr_in address = loopbackAddress(tcpPort);
     {
         const AlarmBlocked blocked;
         if (fd < 0 || connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
@@ -113,7 +91,7 @@ int join() {
     }
     Statistics* statistics = Statistics::getInstance();
     const std::uint64_t before = statistics->getMessages(tcp_rcvd);
-    if (!pumpUntil([&] { return statistics->getMessages(tcp_rcvd) > before; })) {
+    if (!fuzzharness::pumpUntil(io, [&] { return statistics->getMessages(tcp_rcvd) > before; })) {
         die("accept");
     }
     tick();  // the player is made and welcomed
@@ -134,13 +112,20 @@ void leave(std::size_t index) {
     if (open) {
         Statistics* statistics = Statistics::getInstance();
         const std::uint64_t before = statistics->getMessages(tcp_rcvd);
-        pumpUntil([&] { return statistics->getMessages(tcp_rcvd) > before; });
+        fuzzharness::pumpUntil(io, [&] { return statistics->getMessages(tcp_rcvd) > before; });
     }
     tick();
     connections[index] = join();
 }
 
-void setUp() {
+void sendTcp(std::size_t index, const std::uint8_t* bytes, std::size_t length) {
+    const int fd = connections[index];
+    fuzzharness::sendTcp(io, fd, bytes, length, [fd] { return !alive(fd); });
+}
+
+}  // namespace
+
+void fuzzharness::setUp() {
     TeamCarriers carriers{};
     setupWorld(carriers);
     OutgoingQueues::getInstance()->openSocket(io);
@@ -156,64 +141,19 @@ void setUp() {
     tcpPort = handler->tcpPort();
     udpPort = handler->getUDPSocket().local_endpoint().port();
 
-    datagramSocket = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in any = loopback(0);
-    if (datagramSocket < 0 ||
-        bind(datagramSocket, reinterpret_cast<sockaddr*>(&any), sizeof any) != 0) {
-        die("udp socket");
-    }
+    datagramSocket = fuzzharness::openDatagramSocket();
     for (int& fd : connections) {
         fd = join();  // qports 2, 3 and 4
     }
 }
 
-void sendDatagram(const std::uint8_t* bytes, std::size_t length) {
-    // Larger than any datagram a socket takes: cut to the largest one.
-    length = std::min<std::size_t>(length, 65507);
-    Statistics* statistics = Statistics::getInstance();
-    const std::uint64_t before = statistics->getPackets(udp_rcvd);
-    sockaddr_in to = loopback(udpPort);
-    if (sendto(datagramSocket, bytes, length, 0, reinterpret_cast<sockaddr*>(&to), sizeof to) !=
-        static_cast<ssize_t>(length)) {
-        die("sendto");
-    }
-    pumpUntil([&] { return statistics->getPackets(udp_rcvd) > before; });
-}
-
-void sendTcp(std::size_t index, const std::uint8_t* bytes, std::size_t length) {
-    const int fd = connections[index];
-    if (!alive(fd)) {
-        return;
-    }
-    Statistics* statistics = Statistics::getInstance();
-    const std::uint64_t before = statistics->getBytes(tcp_rcvd);
-    const ssize_t sent = send(fd, bytes, length, MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (sent <= 0) {
-        return;
-    }
-    pumpUntil([&] {
-        return statistics->getBytes(tcp_rcvd) >= before + static_cast<std::uint64_t>(sent) ||
-               !alive(fd);
-    });
-}
-
-}  // namespace
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    // Every malformed body would log a line: millions of them.
-    google::protobuf::SetLogHandler(nullptr);
-    setUp();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    std::size_t offset = 0;
-    Record record;
-    while (next(data, size, offset, record)) {
+    forEachRecord(data, size, [](const Record& record) {
         const std::size_t index = (record.op >> 2) % kPlayers;
         switch (record.op % 4) {
             case kServerDatagram:
-                sendDatagram(record.payload, record.length);
+                fuzzharness::sendDatagram(io, datagramSocket, udpPort, record.payload,
+                                          record.length);
                 break;
             case kServerTcp:
                 sendTcp(index, record.payload, record.length);
@@ -225,7 +165,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 leave(index);
                 break;
         }
-    }
+    });
     tick();
     // Players whose streams the server gave up on come back for the next input.
     for (std::size_t i = 0; i < kPlayers; ++i) {

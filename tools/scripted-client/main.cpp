@@ -7,11 +7,10 @@
 #include <iostream>
 #include <sstream>
 #include <string>
-#include <thread>
 
 #include "Common/Controls.h"
-#include "tools/scripted-client/IoThread.h"
-#include "tools/scripted-client/ScriptedClient.h"
+#include "tools/testkit/IoThread.h"
+#include "tools/testkit/ScriptedClient.h"
 
 namespace po = boost::program_options;
 using scripted::Milliseconds;
@@ -69,7 +68,8 @@ int main(int argc, char* argv[]) {
     }
 
     IoThread io;
-    auto client = scripted::ScriptedClient::create(io.service());
+    // It prints what comes and keeps nothing, however long it stays.
+    auto client = scripted::ScriptedClient::create(io.service(), {false});
     const auto start = scripted::Clock::now();
     client->setMessageCallback([start](const scripted::ReceivedMessage& received) {
         const auto ms = std::chrono::duration_cast<Milliseconds>(received.arrival - start).count();
@@ -86,17 +86,13 @@ int main(int argc, char* argv[]) {
         return 1;
     }
 
-    const auto end = scripted::Clock::now() + std::chrono::duration<double>(seconds);
-    const auto period = rate > 0.0 ? std::chrono::duration<double>(1.0 / rate)
-                                   : std::chrono::duration<double>(seconds);
-    auto next = scripted::Clock::now();
-    while (scripted::Clock::now() < end && !client->tcpClosed()) {
-        if (rate > 0.0) {
-            client->sendClientUpdate(orientation, boosters);
-        }
-        next += std::chrono::duration_cast<scripted::Clock::duration>(period);
-        std::this_thread::sleep_until(next < end ? next : end);
+    if (rate > 0.0) {
+        client->steer({orientation, boosters},
+                      std::chrono::duration_cast<scripted::Clock::duration>(
+                          std::chrono::duration<double>(1.0 / rate)));
     }
+    client->waitForTcpClosed(
+        std::chrono::duration_cast<Milliseconds>(std::chrono::duration<double>(seconds)));
     const bool closedByServer = client->tcpClosed();
     client->close();
     return closedByServer ? 3 : 0;

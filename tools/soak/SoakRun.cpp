@@ -2,8 +2,6 @@
 // playing and leaving at random, plus a few misbehaving clients, and checks that it serves
 // throughout, holds no more descriptors or memory at the end than after warming up, and ends
 // by its time limit cleanly (no sanitizer report, leak check included).
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -17,11 +15,15 @@
 #include <vector>
 
 #include "Common/Controls.h"
-#include "tools/testkit/ProbePlayer.h"
+#include "tools/testkit/IoThread.h"
+#include "tools/testkit/Loopback.h"
+#include "tools/testkit/MonotonicClock.h"
 #include "tools/testkit/RawClient.h"
+#include "tools/testkit/ScriptedClient.h"
 #include "tools/testkit/ServerProcess.h"
 
 namespace po = boost::program_options;
+using scripted::ScriptedClient;
 
 namespace {
 
@@ -45,17 +47,16 @@ public:
     int run();
 
 private:
-    std::unique_ptr<ProbePlayer> newPlayer(bool fire) {
-        ProbePlayer::Options options;
-        options.tcpPort = server_->port();
-        options.fire = fire;
-        options.controls = random_() & controls::kAllThrust;
-        options.turnRate = (random_() % 200) / 100.0;
-        auto player = std::make_unique<ProbePlayer>(options);
-        if (!player->start()) {
-            fail("a player could not connect: " + player->error());
+    ScriptedClient::Ptr newPlayer(bool fire) {
+        const std::uint32_t thrust = random_() & controls::kAllThrust;
+        const double turnRate = (random_() % 200) / 100.0;
+        // It keeps only a summary of what it receives, however long it plays.
+        auto player = ScriptedClient::create(io_.service(), {false});
+        if (!player->connect("127.0.0.1", server_->port(), std::chrono::seconds(5))) {
+            fail("a player could not connect");
             return nullptr;
         }
+        player->steer({Quaternion(), thrust | (fire ? controls::kFire : 0u), turnRate});
         ++joins_;
         return player;
     }
@@ -70,13 +71,14 @@ private:
     void hostileBlip();
     void dropTransients();
     bool measure(int& descriptors, std::int64_t& resident);
-    void checkSteadyServed(double from);
+    void checkSteadyServed();
 
     Settings settings_;
     std::mt19937 random_;
     std::unique_ptr<ServerProcess> server_;
-    std::vector<std::unique_ptr<ProbePlayer>> steady_;
-    std::vector<std::unique_ptr<ProbePlayer>> transient_;
+    IoThread io_;  // outlives the players
+    std::vector<ScriptedClient::Ptr> steady_;
+    std::vector<ScriptedClient::Ptr> transient_;
     int failures_ = 0;
     int joins_ = 0;
     int leaves_ = 0;
@@ -107,16 +109,13 @@ void Soak::hostileBlip() {
         }
         case 2: {  // random datagrams
             const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-            sockaddr_in to{};
-            to.sin_family = AF_INET;
-            to.sin_port = htons(server_->port());
-            to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            const sockaddr_in to = loopbackAddress(server_->port());
             for (int i = 0; i < 50; ++i) {
                 std::string bytes(random_() % 1200, '\0');
                 for (char& byte : bytes) {
                     byte = static_cast<char>(random_());
                 }
-                sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&to),
+                sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&to),
                        sizeof to);
             }
             close(fd);
@@ -138,14 +137,14 @@ void Soak::randomAction() {
         }
     } else if (roll < 7 && !transient_.empty()) {
         const std::size_t index = random_() % transient_.size();
-        transient_[index]->stop();
+        transient_[index]->close();
         transient_.erase(transient_.begin() + static_cast<std::ptrdiff_t>(index));
         ++leaves_;
     } else if (roll < 9 && !transient_.empty()) {
-        ProbePlayer& player = *transient_[random_() % transient_.size()];
-        player.setControls((random_() & controls::kAllThrust) |
-                           (random_() % 2 ? controls::kFire : 0u));
-        player.setTurnRate((random_() % 300) / 100.0 - 1.5);
+        ScriptedClient& player = *transient_[random_() % transient_.size()];
+        const std::uint32_t held =
+            (random_() & controls::kAllThrust) | (random_() % 2 ? controls::kFire : 0u);
+        player.steer({Quaternion(), held, (random_() % 300) / 100.0 - 1.5});
     } else {
         hostileBlip();
     }
@@ -153,6 +152,9 @@ void Soak::randomAction() {
 
 void Soak::dropTransients() {
     leaves_ += static_cast<int>(transient_.size());
+    for (auto& player : transient_) {
+        player->close();
+    }
     transient_.clear();
 }
 
@@ -164,39 +166,31 @@ bool Soak::measure(int& descriptors, std::int64_t& resident) {
     return descriptors > 0 && resident > 0;
 }
 
-void Soak::checkSteadyServed(double from) {
+void Soak::checkSteadyServed() {
     for (auto& player : steady_) {
-        const ProbePlayer::View view = player->snapshot();
-        double previous = from;
-        double longest = 0;
-        for (double t : view.ownUpdateTimes) {
-            if (t >= from) {
-                longest = std::max(longest, t - previous);
-                previous = t;
-            }
-        }
-        longest = std::max(longest, player->secondsSinceStart() - previous);
-        if (view.tcpClosed || longest > kMaxOwnUpdateGapSeconds) {
+        const double longest = player->longestOwnWait();
+        const bool closed = player->tcpClosed();
+        if (closed || longest > kMaxOwnUpdateGapSeconds) {
             fail("a steady player was not served: longest wait " + std::to_string(longest) +
-                 " s, connection " + (view.tcpClosed ? "closed" : "open"));
+                 " s, connection " + (closed ? "closed" : "open"));
         }
     }
 }
 
 int Soak::run() {
-    ServerProcess::Options options;
-    options.binary = settings_.server;
-    options.extraArgs = {"--timelimit", std::to_string(settings_.minutes)};
-    options.extraEnv = {
+    ChildProcess::Options options;
+    options.program = settings_.server;
+    options.args = {"--timelimit", std::to_string(settings_.minutes)};
+    options.env = {
         "ASAN_OPTIONS=detect_leaks=1:quarantine_size_mb=16:malloc_context_size=20:"
         "halt_on_error=1",
         "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1"};
     if (!settings_.preload.empty()) {
-        options.extraEnv.push_back("LD_PRELOAD=" + settings_.preload);
+        options.env.push_back("LD_PRELOAD=" + settings_.preload);
     }
-    options.startTimeoutMs = 30000;
-    server_ = std::make_unique<ServerProcess>(options);
-    if (!server_->start()) {
+    options.mergeErrorIntoOutput = true;
+    server_ = std::make_unique<ServerProcess>(options, std::chrono::milliseconds(30000));
+    if (server_->port() == 0) {
         fail(server_->error());
         return 1;
     }
@@ -209,13 +203,15 @@ int Soak::run() {
 
     for (int i = 0; i < 2; ++i) {
         steady_.push_back(newPlayer(true));
-        if (!steady_.back() || !steady_.back()->waitWelcome(10000)) {
+        if (!steady_.back() || !steady_.back()->waitForWelcome(std::chrono::seconds(10))) {
             fail("a steady player got no Welcome");
             return 1;
         }
     }
     sleepForMs(2000);
-    const double servedFrom = steady_[0]->secondsSinceStart();
+    for (auto& player : steady_) {
+        player->markServed();
+    }
 
     // Warm up (the sanitizer's allocator grows to its working size over the first minute or
     // two), then take the figures everything later is held to.
@@ -244,7 +240,7 @@ int Soak::run() {
     if (!measure(descriptorsAfter, residentAfter)) {
         fail("cannot read the server's figures");
     }
-    checkSteadyServed(servedFrom);
+    checkSteadyServed();
     const double growthMb = (residentAfter - residentBefore) / 1048576.0;
     std::printf(
         "soak: %d joins, %d leaves, %d hostile clients; descriptors %d -> %d; "
@@ -258,16 +254,21 @@ int Soak::run() {
     if (growthMb > settings_.memoryBoundMb) {
         fail("resident memory grew by " + std::to_string(growthMb) + " MB");
     }
+    for (auto& player : steady_) {
+        player->close();
+    }
     steady_.clear();
 
     // The server ends by its time limit; the leak check runs on the way out.
-    if (!server_->waitExit(static_cast<int>(endMs - monotonicMs()) + 60000)) {
+    const std::optional<int> status =
+        server_->waitForExit(std::chrono::milliseconds(endMs - monotonicMs() + 60000));
+    if (!status) {
         fail("the server did not end at its time limit");
-        server_->stop();
-    } else if (server_->exitStatus() != 0) {
-        fail("the server ended with status " + std::to_string(server_->exitStatus()));
+        server_->stop(SIGKILL);
+    } else if (*status != 0) {
+        fail("the server ended with status " + std::to_string(*status));
     }
-    const std::string log = server_->log();
+    const std::string log = server_->output();
     for (const char* report : {"ERROR: AddressSanitizer", "ERROR: LeakSanitizer",
                                "runtime error:", "WARNING: ThreadSanitizer"}) {
         if (log.find(report) != std::string::npos) {

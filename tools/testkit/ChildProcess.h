@@ -35,7 +35,7 @@ public:
     };
 
     explicit ChildProcess(const Options& options);
-    ~ChildProcess();
+    virtual ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 

@@ -1,16 +1,13 @@
 #include "tools/testkit/RawClient.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
 
-#include "Common/FrameCodec.h"
-#include "Common/Protobuf/Object.pb.h"
-#include "tools/testkit/ServerProcess.h"
+#include "tools/testkit/Loopback.h"
+#include "tools/testkit/MonotonicClock.h"
 
 RawClient::~RawClient() {
     close();
@@ -18,6 +15,8 @@ RawClient::~RawClient() {
 
 bool RawClient::connectTo(std::uint16_t port, int receiveBuffer, int timeoutMs) {
     close();
+    session_ = ClientSession();
+    pending_.clear();
     fd_ = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd_ < 0) {
         return false;
@@ -25,10 +24,7 @@ bool RawClient::connectTo(std::uint16_t port, int receiveBuffer, int timeoutMs) 
     if (receiveBuffer > 0) {
         setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
     }
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in address = loopbackAddress(port);
     if (::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 &&
         errno != EINPROGRESS) {
         close();
@@ -80,32 +76,29 @@ int RawClient::readOnce(int timeoutMs) {
     if (count <= 0) {
         return count == 0 ? 0 : (errno == EAGAIN ? -2 : -1);
     }
-    bool malformed = false;
-    for (NetworkEventPtr& event :
-         splitFrames(buffer, static_cast<std::size_t>(count), leftover_, malformed)) {
-        if (event->type == static_cast<int>(MessageType::Welcome) && !welcomed_) {
-            const auto& welcome = static_cast<const Morvik::Welcome&>(*event->message);
-            ownId_ = welcome.id();
-            qport_ = static_cast<std::uint16_t>(welcome.qport());
-            welcomed_ = true;
-        }
-        pending_.push_back(std::move(event));
-    }
+    // The stream may turn unreadable: a test of that reads the close, not the frames.
+    session_.readTcp(buffer, static_cast<std::size_t>(count),
+                     [&](std::uint8_t type, const std::uint8_t* body, std::size_t size) {
+                         if (auto message = decodeMessage(type, body, size)) {
+                             pending_.push_back({scripted::Transport::Tcp, type, std::move(message),
+                                                 scripted::Clock::now()});
+                         }
+                     });
     return static_cast<int>(count);
 }
 
 bool RawClient::readWelcome(int timeoutMs) {
     const std::int64_t end = monotonicMs() + timeoutMs;
-    while (!welcomed_) {
+    while (!session_.welcomed()) {
         const std::int64_t left = end - monotonicMs();
         if (left <= 0 || readOnce(static_cast<int>(left)) <= 0) {
-            return welcomed_;
+            return session_.welcomed();
         }
     }
     return true;
 }
 
-std::vector<NetworkEventPtr> RawClient::readFor(int timeoutMs) {
+std::vector<scripted::ReceivedMessage> RawClient::readFor(int timeoutMs) {
     const std::int64_t end = monotonicMs() + timeoutMs;
     for (;;) {
         const std::int64_t left = end - monotonicMs();
@@ -113,9 +106,9 @@ std::vector<NetworkEventPtr> RawClient::readFor(int timeoutMs) {
             break;
         }
     }
-    std::vector<NetworkEventPtr> events;
-    events.swap(pending_);
-    return events;
+    std::vector<scripted::ReceivedMessage> messages;
+    messages.swap(pending_);
+    return messages;
 }
 
 bool RawClient::waitClosedByServer(int timeoutMs) {

@@ -4,7 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "Common/NetworkEvent.h"
+#include "tools/testkit/ClientSession.h"
+#include "tools/testkit/ScriptedClient.h"
 
 // A hand-driven TCP client for the hostile tests: it sends exactly the bytes it is given and
 // reads only when asked, so it can also misbehave (never read, cut a frame, reset).
@@ -25,11 +26,11 @@ public:
 
     // Reads and decodes frames until a Welcome has come; false on timeout or close.
     bool readWelcome(int timeoutMs);
-    std::uint64_t ownId() const { return ownId_; }
-    std::uint16_t qport() const { return qport_; }
+    std::uint64_t ownId() const { return session_.welcome().id(); }
+    std::uint16_t qport() const { return session_.qport(); }
 
-    // Reads whatever comes within timeoutMs; returns the decoded events of that read.
-    std::vector<NetworkEventPtr> readFor(int timeoutMs);
+    // Reads whatever comes within timeoutMs; returns the messages decoded since the last call.
+    std::vector<scripted::ReceivedMessage> readFor(int timeoutMs);
     // True once the server has closed the connection (end of stream or reset), reading and
     // discarding data until then.
     bool waitClosedByServer(int timeoutMs);
@@ -43,9 +44,6 @@ private:
     int readOnce(int timeoutMs);
 
     int fd_ = -1;
-    std::string leftover_;
-    std::vector<NetworkEventPtr> pending_;
-    std::uint64_t ownId_ = 0;
-    std::uint16_t qport_ = 0;
-    bool welcomed_ = false;
+    ClientSession session_;
+    std::vector<scripted::ReceivedMessage> pending_;
 };

@@ -8,31 +8,19 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 
+#include "tools/testkit/Loopback.h"
+#include "tools/testkit/MonotonicClock.h"
+
 namespace {
-
-std::int64_t nowMicros() {
-    return std::chrono::duration_cast<std::chrono::microseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
-sockaddr_in loopback(std::uint16_t port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return address;
-}
 
 int openBoundSocket() {
     const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0) {
         return -1;
     }
-    sockaddr_in address = loopback(0);
+    sockaddr_in address = loopbackAddress(0);
     if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
         close(fd);
         return -1;
@@ -145,11 +133,11 @@ void UdpImpairProxy::handleDatagram(int fromSocket, const sockaddr_in& to, std::
 }
 
 void UdpImpairProxy::run() {
-    const sockaddr_in server = loopback(serverPort_);
+    const sockaddr_in server = loopbackAddress(serverPort_);
     std::vector<pollfd> fds;
     std::vector<char> buffer(65536);
     while (running_) {
-        const std::int64_t now = nowMicros();
+        const std::int64_t now = monotonicMicros();
         while (!heap_.empty() && heap_.front().dueUs <= now) {
             std::pop_heap(heap_.begin(), heap_.end(), Later());
             Pending due = std::move(heap_.back());
@@ -193,11 +181,11 @@ void UdpImpairProxy::run() {
                 if (entry.fd == listenSocket_) {
                     const int upstream = upstreamFor(from);
                     if (upstream >= 0) {
-                        handleDatagram(upstream, server, std::move(bytes), nowMicros());
+                        handleDatagram(upstream, server, std::move(bytes), monotonicMicros());
                     }
                 } else {
                     handleDatagram(listenSocket_, clientByUpstream_[entry.fd], std::move(bytes),
-                                   nowMicros());
+                                   monotonicMicros());
                 }
             }
         }

@@ -1,4 +1,4 @@
-#include "tools/bench/FrameScanner.h"
+#include "tools/testkit/FrameScanner.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "tools/bench/ProcessControl.h"
+#include "tools/testkit/ProcessControl.h"
 
 #include <dirent.h>
 #include <fcntl.h>

@@ -2,10 +2,16 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
-// Light readers for the server's frames. A swarm process receives hundreds of thousands of
-// frames per second and needs only a few fields of each, so instead of building a message it
-// walks the encoded fields with the protobuf library's stream reader and stops early.
+namespace google::protobuf {
+class Message;
+}
+
+// Readers of the server's frames as a client receives them. A load generator receives hundreds
+// of thousands of frames per second and needs only a few fields of each: the scanners walk the
+// encoded fields with the protobuf library's stream reader and stop early, instead of building
+// a message. A player that keeps what it receives decodes whole messages.
 
 // The fields of an ObjectInfo that the players look at.
 struct ObjectInfoHead {
@@ -46,3 +52,9 @@ bool scanObjectUpdate(const std::uint8_t* body, std::size_t size, std::uint32_t&
 // ObjectInfo body: id, objectType, timestamp and orientation; the rest is skipped.
 // False when the body is malformed or lacks one of the first three.
 bool scanObjectInfo(const std::uint8_t* body, std::size_t size, ObjectInfoHead& head);
+
+// The whole message of a frame, decoded by the game's own codec; null when it does not decode
+// (the codec says why on the console).
+std::shared_ptr<const google::protobuf::Message> decodeMessage(std::uint8_t type,
+                                                               const std::uint8_t* body,
+                                                               std::size_t size);

@@ -1,9 +1,14 @@
-#include "tools/bench/FrameScanner.h"
+#include "tools/testkit/FrameScanner.h"
 
 #include <google/protobuf/io/coded_stream.h>
 #include <google/protobuf/wire_format_lite.h>
 
 #include <cstring>
+#include <string>
+
+#include "Common/FrameCodec.h"
+#include "Common/NetworkEvent.h"
+#include "Common/Protobuf/Object.pb.h"
 
 using google::protobuf::internal::WireFormatLite;
 using google::protobuf::io::CodedInputStream;
@@ -96,4 +101,17 @@ bool scanObjectInfo(const std::uint8_t* body, std::size_t size, ObjectInfoHead& 
         }
     }
     return hasId && hasType && hasTimestamp;
+}
+
+std::shared_ptr<const google::protobuf::Message> decodeMessage(std::uint8_t type,
+                                                               const std::uint8_t* body,
+                                                               std::size_t size) {
+    std::string frame(1, static_cast<char>(type));
+    frame.append(reinterpret_cast<const char*>(body), size);
+    auto event = std::make_shared<NetworkEvent>();
+    if (!parseMessage(reinterpret_cast<const std::uint8_t*>(frame.data()), frame.size(), event,
+                      "")) {
+        return nullptr;
+    }
+    return std::shared_ptr<const google::protobuf::Message>(event->message.release());
 }

@@ -1,4 +1,4 @@
-#include "tools/scripted-client/IoThread.h"
+#include "tools/testkit/IoThread.h"
 
 IoThread::IoThread()
     : work_(std::make_unique<boost::asio::io_service::work>(io_)), thread_([this] { io_.run(); }) {}

@@ -1,6 +1,6 @@
 #pragma once
-// The benchmark's only door to the operating system: processes, CPU affinity, CPU time and the
-// kernel's UDP counters. Linux only (it reads /proc); the game's own code never uses it.
+// The tools' door to the operating system: processes, CPU affinity, CPU time and the kernel's
+// UDP counters. Linux only (it reads /proc); the game's own code never uses it.
 
 #include <sys/types.h>
 

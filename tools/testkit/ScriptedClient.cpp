@@ -1,30 +1,33 @@
-#include "tools/scripted-client/ScriptedClient.h"
+#include "tools/testkit/ScriptedClient.h"
 
+#include <algorithm>
 #include <boost/asio/buffer.hpp>
 #include <boost/asio/ip/address.hpp>
-#include <boost/asio/write.hpp>
+#include <cmath>
+#include <cstring>
 #include <utility>
+
+#include "tools/testkit/MonotonicClock.h"
 
 namespace scripted {
 
 namespace {
 
 constexpr Milliseconds kCloseWait{2000};
+constexpr std::size_t kRecentSamples = 64;
 
-// Whole frames at the front of bytes, as the codec will cut them.
-std::size_t countWholeFrames(const std::string& bytes) {
-    std::size_t frames = 0;
-    std::size_t offset = 0;
-    while (bytes.size() - offset >= 2) {
-        const std::size_t n = static_cast<std::uint8_t>(bytes[offset]) |
-                              (static_cast<std::uint8_t>(bytes[offset + 1]) << 8);
-        if (n == 0 || n > bytes.size() - offset - 2) {
-            break;
-        }
-        ++frames;
-        offset += 2 + n;
-    }
-    return frames;
+Sample sampleOf(const Morvik::ObjectUpdate& update, double arrival) {
+    Sample sample;
+    sample.timestamp = update.timestamp();
+    sample.position[0] = update.position().x();
+    sample.position[1] = update.position().y();
+    sample.position[2] = update.position().z();
+    sample.orientation[0] = update.orientation().w();
+    sample.orientation[1] = update.orientation().x();
+    sample.orientation[2] = update.orientation().y();
+    sample.orientation[3] = update.orientation().z();
+    sample.arrival = arrival;
+    return sample;
 }
 
 }  // namespace
@@ -50,31 +53,18 @@ const char* messageTypeName(int type) {
     }
 }
 
-Morvik::ClientUpdate makeClientUpdate(const Quaternion& orientation, std::uint32_t boosters) {
-    Morvik::ClientUpdate update;
-    Morvik::Orientation* out = update.mutable_orientation();
-    out->set_w(orientation.w);
-    out->set_x(orientation.x);
-    out->set_y(orientation.y);
-    out->set_z(orientation.z);
-    update.set_boosterson(boosters);
-    return update;
+bool Sample::operator==(const Sample& other) const {
+    return timestamp == other.timestamp &&
+           std::memcmp(position, other.position, sizeof position) == 0 &&
+           std::memcmp(orientation, other.orientation, sizeof orientation) == 0;
 }
 
-std::string encodeClientDatagram(std::uint16_t qport, const Morvik::ClientUpdate& update) {
-    std::string datagram;
-    datagram.push_back(static_cast<char>(qport & 0xFF));
-    datagram.push_back(static_cast<char>(qport >> 8));
-    appendFrame(datagram, MessageType::ClientUpdate, update);
-    return datagram;
+ScriptedClient::Ptr ScriptedClient::create(boost::asio::io_service& io, Options options) {
+    return Ptr(new ScriptedClient(io, options));
 }
 
-ScriptedClient::Ptr ScriptedClient::create(boost::asio::io_service& io) {
-    return Ptr(new ScriptedClient(io));
-}
-
-ScriptedClient::ScriptedClient(boost::asio::io_service& io)
-    : io_(io), tcpSocket_(io), udpSocket_(io) {}
+ScriptedClient::ScriptedClient(boost::asio::io_service& io, const Options& options)
+    : io_(io), options_(options), tcpSocket_(io), udpSocket_(io), steerTimer_(io) {}
 
 ScriptedClient::~ScriptedClient() = default;
 
@@ -111,20 +101,18 @@ bool ScriptedClient::connect(const std::string& host, std::uint16_t port, Millis
             self->changed_.notify_all();
             return;
         }
-        self->serverUdp_ = udp::endpoint(target.address(), target.port());
+        const std::uint16_t udpPort = self->options_.udpPort;
+        self->serverUdp_ = udp::endpoint(target.address(), udpPort != 0 ? udpPort : target.port());
         self->tcpSocket_.async_connect(target, [self](const boost::system::error_code& result) {
-            boost::system::error_code ignored;
             {
                 std::lock_guard<std::mutex> lock(self->mutex_);
                 self->connectDone_ = true;
-                if (!result && !self->socketsClosed_) {
-                    self->connected_ = true;
-                    self->tcpLocal_ = self->tcpSocket_.local_endpoint(ignored);
-                    self->udpLocal_ = self->udpSocket_.local_endpoint(ignored);
-                }
+                self->connected_ = !result && !self->socketsClosed_;
                 self->changed_.notify_all();
             }
             if (!result) {
+                boost::system::error_code ignored;
+                self->tcpSocket_.set_option(tcp::no_delay(true), ignored);
                 self->armTcpReceive();
                 self->armUdpReceive();
             }
@@ -147,12 +135,13 @@ bool ScriptedClient::join(const std::string& host, std::uint16_t port, Milliseco
         return false;
     }
     const auto left = std::chrono::duration_cast<Milliseconds>(deadline - Clock::now());
-    return waitForWelcome(left > Milliseconds(0) ? left : Milliseconds(0));
+    return waitForWelcome(std::max(left, Milliseconds(0)));
 }
 
 bool ScriptedClient::waitForWelcome(Milliseconds timeout) {
     std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, timeout, [this] { return joined_ || tcpClosed_; }) && joined_;
+    return changed_.wait_for(lock, timeout, [this] { return joined_ || view_.tcpClosed; }) &&
+           joined_;
 }
 
 bool ScriptedClient::joined() const {
@@ -176,12 +165,13 @@ Morvik::Welcome ScriptedClient::welcome() const {
     return welcome_;
 }
 
-void ScriptedClient::sendClientUpdate(const Quaternion& orientation, std::uint32_t boosters) {
-    sendClientUpdate(makeClientUpdate(orientation, boosters));
+void ScriptedClient::sendClientUpdate(const Quaternion& orientation, std::uint32_t controls) {
+    sendClientUpdate(makeClientUpdate(orientation, controls));
 }
 
 void ScriptedClient::sendClientUpdate(const Morvik::ClientUpdate& update) {
-    sendDatagram(encodeClientDatagram(qport(), update));
+    auto self = shared_from_this();
+    io_.post([self, update] { self->sendNow(update); });
 }
 
 void ScriptedClient::sendDatagram(std::string bytes) {
@@ -195,14 +185,46 @@ void ScriptedClient::sendDatagram(std::string bytes) {
     });
 }
 
-void ScriptedClient::sendTcp(std::string bytes) {
+void ScriptedClient::sendNow(const Morvik::ClientUpdate& update) {
+    if (!udpSocket_.is_open()) {
+        return;
+    }
+    boost::system::error_code ignored;
+    udpSocket_.send_to(boost::asio::buffer(session_.datagram(update)), serverUdp_, 0, ignored);
+}
+
+void ScriptedClient::steer(const Steering& steering, Clock::duration interval) {
     auto self = shared_from_this();
-    io_.post([self, bytes = std::move(bytes)] {
-        if (!self->tcpSocket_.is_open()) {
-            return;
+    io_.post([self, steering, interval] {
+        self->steering_ = steering;
+        self->steerInterval_ = interval;
+        if (!self->steeringActive_) {
+            self->steeringActive_ = true;
+            self->lastSteer_ = Clock::now();
+            self->nextSteer_ = self->lastSteer_;
+            self->steerAgain();
         }
-        boost::system::error_code ignored;
-        boost::asio::write(self->tcpSocket_, boost::asio::buffer(bytes), ignored);
+    });
+}
+
+void ScriptedClient::steerAgain() {
+    const Clock::time_point now = Clock::now();
+    if (session_.welcomed()) {
+        turned_ += steering_.turnRate * std::chrono::duration<double>(now - lastSteer_).count();
+        lastSteer_ = now;
+        const float half = static_cast<float>(turned_ / 2.0);
+        sendNow(makeClientUpdate(
+            steering_.orientation * Quaternion(std::cos(half), 0.0f, std::sin(half), 0.0f),
+            steering_.controls));
+    }
+    // A fixed cadence, but no burst to make up for a stall.
+    nextSteer_ = std::max(nextSteer_ + steerInterval_, now);
+    steerTimer_.expires_at(nextSteer_);
+    auto self = shared_from_this();
+    steerTimer_.async_wait([self](const boost::system::error_code& error) {
+        if (!error && self->steeringActive_) {
+            self->steerAgain();
+        }
     });
 }
 
@@ -253,29 +275,30 @@ long ScriptedClient::waitForMessage(const std::function<bool(const ReceivedMessa
     return found;
 }
 
+View ScriptedClient::view() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return view_;
+}
+
+void ScriptedClient::markServed() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    servedMark_ = monotonicSeconds();
+    longestOwnWait_ = 0;
+}
+
+double ScriptedClient::longestOwnWait() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return std::max(longestOwnWait_, monotonicSeconds() - std::max(lastOwnUpdate_, servedMark_));
+}
+
 bool ScriptedClient::tcpClosed() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return tcpClosed_;
+    return view_.tcpClosed;
 }
 
 bool ScriptedClient::waitForTcpClosed(Milliseconds timeout) const {
     std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, timeout, [this] { return tcpClosed_; });
-}
-
-std::size_t ScriptedClient::decodeErrors() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return decodeErrors_;
-}
-
-ScriptedClient::udp::endpoint ScriptedClient::udpLocalEndpoint() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return udpLocal_;
-}
-
-ScriptedClient::tcp::endpoint ScriptedClient::tcpLocalEndpoint() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return tcpLocal_;
+    return changed_.wait_for(lock, timeout, [this] { return view_.tcpClosed; });
 }
 
 void ScriptedClient::close() {
@@ -290,7 +313,9 @@ void ScriptedClient::close() {
 }
 
 void ScriptedClient::closeSockets() {
+    steeringActive_ = false;
     boost::system::error_code ignored;
+    steerTimer_.cancel(ignored);
     tcpSocket_.close(ignored);
     udpSocket_.close(ignored);
     std::lock_guard<std::mutex> lock(mutex_);
@@ -315,30 +340,16 @@ void ScriptedClient::armUdpReceive() {
 
 void ScriptedClient::onTcpReceive(const boost::system::error_code& error, std::size_t count) {
     if (error) {
-        boost::system::error_code ignored;
-        tcpSocket_.close(ignored);
-        std::lock_guard<std::mutex> lock(mutex_);
-        tcpClosed_ = true;
-        changed_.notify_all();
+        lostTcp();
         return;
     }
-    const std::size_t frames = countWholeFrames(
-        tcpLeftover_ + std::string(reinterpret_cast<const char*>(tcpBuffer_.data()), count));
-    bool malformed = false;
-    std::vector<NetworkEventPtr> events =
-        splitFrames(tcpBuffer_.data(), count, tcpLeftover_, malformed);
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        decodeErrors_ += frames - events.size() + (malformed ? 1 : 0);
-    }
-    record(Transport::Tcp, events);
-    if (malformed) {
+    if (!session_.readTcp(tcpBuffer_.data(), count,
+                          [&](std::uint8_t type, const std::uint8_t* body, std::size_t size) {
+                              keep(Transport::Tcp, type, body, size, 0);
+                          })) {
         // The stream cannot be cut into frames any more.
-        boost::system::error_code ignored;
-        tcpSocket_.close(ignored);
-        std::lock_guard<std::mutex> lock(mutex_);
-        tcpClosed_ = true;
-        changed_.notify_all();
+        countBad();
+        lostTcp();
         return;
     }
     armTcpReceive();
@@ -346,54 +357,98 @@ void ScriptedClient::onTcpReceive(const boost::system::error_code& error, std::s
 
 void ScriptedClient::onUdpReceive(const boost::system::error_code& error, std::size_t count) {
     if (error) {
+        // Such as a port-unreachable report of an earlier send: the socket goes on.
         if (error != boost::asio::error::operation_aborted && udpSocket_.is_open()) {
             armUdpReceive();
         }
         return;
     }
-    const std::string datagram(reinterpret_cast<const char*>(udpBuffer_.data()), count);
-    const std::size_t frames = countWholeFrames(datagram);
-    std::string leftover;
-    bool malformed = false;
-    std::vector<NetworkEventPtr> events =
-        splitFrames(udpBuffer_.data(), count, leftover, malformed);
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        decodeErrors_ += frames - events.size() + (leftover.empty() && !malformed ? 0 : 1);
+    const std::uint16_t sourcePort = udpSender_.port();
+    if (!readDatagram(udpBuffer_.data(), count,
+                      [&](std::uint8_t type, const std::uint8_t* body, std::size_t size) {
+                          keep(Transport::Udp, type, body, size, sourcePort);
+                      })) {
+        countBad();
     }
-    record(Transport::Udp, events, udpSender_.port());
     armUdpReceive();
 }
 
-void ScriptedClient::record(Transport transport, std::vector<NetworkEventPtr>& events,
-                            std::uint16_t sourcePort) {
-    if (events.empty()) {
+void ScriptedClient::lostTcp() {
+    boost::system::error_code ignored;
+    tcpSocket_.close(ignored);
+    std::lock_guard<std::mutex> lock(mutex_);
+    view_.tcpClosed = true;
+    changed_.notify_all();
+}
+
+void ScriptedClient::countBad() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++view_.badFrames;
+}
+
+void ScriptedClient::keep(Transport transport, std::uint8_t type, const std::uint8_t* body,
+                          std::size_t size, std::uint16_t sourcePort) {
+    ReceivedMessage received{transport, type, decodeMessage(type, body, size), Clock::now(),
+                             sourcePort};
+    if (!received.message) {
+        countBad();
         return;
     }
-    const Clock::time_point now = Clock::now();
-    std::vector<ReceivedMessage> added;
     MessageCallback callback;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        for (const NetworkEventPtr& event : events) {
-            ReceivedMessage received{
-                transport, event->type,
-                std::shared_ptr<const google::protobuf::Message>(event->message.release()), now,
-                sourcePort};
-            if (!joined_ && received.is(MessageType::Welcome)) {
-                welcome_.CopyFrom(received.as<Morvik::Welcome>());
-                joined_ = true;
-            }
+        if (!joined_ && session_.welcomed()) {
+            welcome_ = session_.welcome();
+            joined_ = true;
+        }
+        takeIn(received, monotonicSeconds());
+        if (options_.keepMessages) {
             messages_.push_back(received);
-            added.push_back(std::move(received));
         }
         callback = callback_;
         changed_.notify_all();
     }
     if (callback) {
-        for (const ReceivedMessage& received : added) {
-            callback(received);
+        callback(received);
+    }
+}
+
+void ScriptedClient::takeIn(const ReceivedMessage& received, double seconds) {
+    switch (static_cast<MessageType>(received.type)) {
+        case MessageType::ObjectInfo: {
+            const auto& info = received.as<Morvik::ObjectInfo>();
+            Known& known = view_.objects[info.id()];
+            known.objectType = info.objecttype();
+            known.announced = true;
+            break;
         }
+        case MessageType::ObjectUpdate: {
+            const auto& update = received.as<Morvik::ObjectUpdate>();
+            Known& known = view_.objects[update.id()];
+            ++known.updates;
+            known.recent.push_back(sampleOf(update, seconds));
+            if (known.recent.size() > kRecentSamples) {
+                known.recent.erase(known.recent.begin());
+            }
+            if (joined_ && update.id() == welcome_.id()) {
+                ++view_.ownUpdates;
+                longestOwnWait_ =
+                    std::max(longestOwnWait_, seconds - std::max(lastOwnUpdate_, servedMark_));
+                lastOwnUpdate_ = seconds;
+            }
+            break;
+        }
+        case MessageType::ObjectDestroy: {
+            Known& known = view_.objects[received.as<Morvik::ObjectDestroy>().id()];
+            known.destroyed = true;
+            known.destroyedOverTcp = known.destroyedOverTcp || received.transport == Transport::Tcp;
+            break;
+        }
+        case MessageType::Welcome:
+            break;
+        default:
+            ++view_.badFrames;  // a server sends no ClientUpdate
+            break;
     }
 }
 

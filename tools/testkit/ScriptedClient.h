@@ -4,10 +4,12 @@
 #include <boost/asio/io_service.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/ip/udp.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -16,6 +18,7 @@
 #include "Common/FrameCodec.h"
 #include "Common/Protobuf/Object.pb.h"
 #include "Common/Quaternion.h"
+#include "tools/testkit/ClientSession.h"
 
 namespace scripted {
 
@@ -43,14 +46,57 @@ struct ReceivedMessage {
     bool is(MessageType t) const { return type == static_cast<int>(t); }
 };
 
-// The ClientUpdate of a steering orientation and a control mask.
-Morvik::ClientUpdate makeClientUpdate(const Quaternion& orientation, std::uint32_t boosters);
-// A client datagram: the qport, little-endian, then one frame.
-std::string encodeClientDatagram(std::uint16_t qport, const Morvik::ClientUpdate& update);
+// One state of an object as an ObjectUpdate carried it.
+struct Sample {
+    std::uint32_t timestamp = 0;
+    float position[3] = {0, 0, 0};
+    float orientation[4] = {1, 0, 0, 0};  // w, x, y, z
+    double arrival = 0;                   // monotonicSeconds() when it came
+    // The state only: where and when it came plays no part.
+    bool operator==(const Sample& other) const;
+};
 
-// A client that speaks the game protocol from code: joins over TCP, keeps the qport of its
-// Welcome, sends ClientUpdates over UDP from its own socket, and records every message it
-// receives with its transport and arrival time.
+// What the client has been told of one object.
+struct Known {
+    std::uint32_t objectType = 0;
+    bool announced = false;  // an ObjectInfo came
+    bool destroyed = false;
+    bool destroyedOverTcp = false;
+    std::uint64_t updates = 0;
+    // The newest ObjectUpdates (at most 64) in the order they came: a bad link reorders.
+    std::vector<Sample> recent;
+};
+
+// A summary of everything received, of bounded size per object, kept however long the client
+// plays.
+struct View {
+    bool tcpClosed = false;  // the server closed the connection, or it failed
+    // Frames that did not decode, bytes left after a datagram's frames, a stream that cannot
+    // be cut, and messages a server never sends: none from a well-behaved server.
+    std::uint64_t badFrames = 0;
+    std::uint64_t ownUpdates = 0;  // ObjectUpdates of the own ship
+    std::map<std::uint64_t, Known> objects;
+};
+
+struct Options {
+    // Every message received, for messages() and waitFor(); a long run keeps only the View.
+    bool keepMessages = true;
+    // Where the datagrams go when not to the server's port (a proxy in between).
+    std::uint16_t udpPort = 0;
+};
+
+// How the client steers its ship: the orientation, turned about the ship's y axis at turnRate
+// (radians per second), and the controls held down.
+struct Steering {
+    Quaternion orientation;
+    std::uint32_t controls = 0;
+    double turnRate = 0;
+};
+
+// A player that speaks the game protocol from code: joins over TCP, keeps the qport of its
+// Welcome, sends ClientUpdates over UDP from its own socket (by hand, or steering at an
+// interval), and keeps what it receives: a View always, and every message with its transport
+// and arrival time unless told not to.
 //
 // All socket work runs on the thread(s) of the io_service given to create(); the public
 // operations may be called from any thread, and every wait is bounded by its timeout. The
@@ -60,10 +106,10 @@ public:
     using Ptr = std::shared_ptr<ScriptedClient>;
     using udp = boost::asio::ip::udp;
     using tcp = boost::asio::ip::tcp;
-    // Runs on the io thread for every recorded message, after it was recorded.
+    // Runs on the io thread for every message, after it was kept.
     using MessageCallback = std::function<void(const ReceivedMessage&)>;
 
-    static Ptr create(boost::asio::io_service& io);
+    static Ptr create(boost::asio::io_service& io, Options options = Options());
     ~ScriptedClient();
 
     void setMessageCallback(MessageCallback callback);
@@ -81,14 +127,15 @@ public:
     Morvik::Welcome welcome() const;
 
     // Sends with the qport of the Welcome (0 before it).
-    void sendClientUpdate(const Quaternion& orientation, std::uint32_t boosters);
+    void sendClientUpdate(const Quaternion& orientation, std::uint32_t controls);
     void sendClientUpdate(const Morvik::ClientUpdate& update);
     // Raw bytes to the server's UDP port, from the client's UDP socket.
     void sendDatagram(std::string bytes);
-    // Raw bytes on the TCP connection.
-    void sendTcp(std::string bytes);
+    // Once joined, sends the steering's ClientUpdate now and then every interval, until
+    // close(). A later call changes what is sent and keeps the angle turned so far.
+    void steer(const Steering& steering, Clock::duration interval = Milliseconds(50));
 
-    // Everything received so far, in arrival order.
+    // Everything received so far, in arrival order (with keepMessages).
     std::vector<ReceivedMessage> messages() const;
     std::size_t messageCount() const;
     // Waits until pred holds for the messages received so far (checked again after each new
@@ -99,52 +146,67 @@ public:
     long waitForMessage(const std::function<bool(const ReceivedMessage&)>& pred, std::size_t from,
                         Milliseconds timeout) const;
 
+    View view() const;
+    // From now on, times the waits for updates of the own ship.
+    void markServed();
+    // The longest of them so far in seconds: from the mark to the first update, between two,
+    // and from the last one to now.
+    double longestOwnWait() const;
+
     // The server closed (or reset) the TCP connection.
     bool tcpClosed() const;
     bool waitForTcpClosed(Milliseconds timeout) const;
-    // Frames that failed to decode and datagram bytes left over after the last frame.
-    std::size_t decodeErrors() const;
 
-    udp::endpoint udpLocalEndpoint() const;
-    tcp::endpoint tcpLocalEndpoint() const;
-
-    // Closes both sockets; waits (bounded) until the io thread has done it.
+    // Stops steering and closes both sockets; waits (bounded) until the io thread has done it.
     void close();
 
 private:
-    explicit ScriptedClient(boost::asio::io_service& io);
+    ScriptedClient(boost::asio::io_service& io, const Options& options);
 
     void armTcpReceive();
     void armUdpReceive();
     void onTcpReceive(const boost::system::error_code& error, std::size_t count);
     void onUdpReceive(const boost::system::error_code& error, std::size_t count);
-    void record(Transport transport, std::vector<NetworkEventPtr>& events,
-                std::uint16_t sourcePort = 0);
+    void keep(Transport transport, std::uint8_t type, const std::uint8_t* body, std::size_t size,
+              std::uint16_t sourcePort);
+    void takeIn(const ReceivedMessage& received, double seconds);
+    void countBad();
+    void lostTcp();
+    void sendNow(const Morvik::ClientUpdate& update);
+    void steerAgain();
     void closeSockets();
 
     boost::asio::io_service& io_;
+    const Options options_;
     // io thread only, after connect.
     tcp::socket tcpSocket_;
     udp::socket udpSocket_;
+    boost::asio::steady_timer steerTimer_;
     udp::endpoint serverUdp_;
     udp::endpoint udpSender_;
-    std::array<std::uint8_t, 2048> tcpBuffer_{};
+    std::array<std::uint8_t, 4096> tcpBuffer_{};
     std::array<std::uint8_t, 2048> udpBuffer_{};
-    std::string tcpLeftover_;
+    ClientSession session_;
+    Steering steering_;
+    Clock::duration steerInterval_{};
+    Clock::time_point nextSteer_;
+    Clock::time_point lastSteer_;
+    double turned_ = 0;  // radians about the ship's y axis
+    bool steeringActive_ = false;
 
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
     std::vector<ReceivedMessage> messages_;
+    View view_;
     MessageCallback callback_;
     bool connected_ = false;
     bool connectDone_ = false;
-    bool tcpClosed_ = false;
     bool socketsClosed_ = false;
     bool joined_ = false;
-    std::size_t decodeErrors_ = 0;
     Morvik::Welcome welcome_;
-    udp::endpoint udpLocal_;
-    tcp::endpoint tcpLocal_;
+    double servedMark_ = 0;
+    double lastOwnUpdate_ = 0;
+    double longestOwnWait_ = 0;
 };
 
 }  // namespace scripted
