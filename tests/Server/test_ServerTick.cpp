@@ -146,7 +146,7 @@ protected:
     }
 
     Player* playerAt(std::size_t index) {
-        SceneGraph::ObjectList* players = SceneGraph::getInstance()->getObjectsOfType(0);
+        SceneGraph::ObjectList* players = SceneGraph::getInstance()->getObjectsOfType(kPlayerType);
         return players != nullptr && index < players->size()
                    ? static_cast<Player*>((*players)[index])
                    : nullptr;

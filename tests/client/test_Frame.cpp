@@ -11,6 +11,7 @@
 
 #include "ClientTestSupport.h"
 #include "Common/GameState.h"
+#include "Common/ObjectTypes.h"
 #include "Common/SceneGraph.h"
 #include "Common/Statistics.h"
 #include "GameTestSupport.h"
@@ -121,7 +122,7 @@ TEST_F(FrameTest, ChaseCameraSitsBehindAndAboveTheOwnShipInItsOwnFrame) {
     // A third of a turn about (1, 1, 1): x goes to y, y to z, z to x.
     Morvik::ObjectInfo ship;
     ship.set_id(own);
-    ship.set_objecttype(0);
+    ship.set_objecttype(kPlayerType);
     ship.set_timestamp(1000);
     clienttest::setPosition(ship.mutable_position(), 10, 20, 30);
     clienttest::setOrientation(ship.mutable_orientation(), 0.5f, 0.5f, 0.5f, 0.5f);

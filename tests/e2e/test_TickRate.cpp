@@ -17,8 +17,6 @@ namespace {
 using Morvik::ObjectInfo;
 using Morvik::ObjectUpdate;
 
-constexpr std::uint32_t kUp = 0x10;
-
 // Stamps of one tick lie within a few milliseconds; two ticks at least 17 ms apart even at
 // twice the rate.
 constexpr std::int64_t kSameTickMs = 8;
@@ -86,7 +84,7 @@ TEST_F(TickRateTest, TicksComeAPeriodOf34MillisecondsApart) {
     while (std::chrono::steady_clock::now() < end) {
         orientation = orientation * fromAxisAngle(0.03f, axis);
         for (const ScriptedClient::Ptr& player : players) {
-            player->sendClientUpdate(orientation, kForward | kUp | kFire);
+            player->sendClientUpdate(orientation, kForward | controls::kUp | kFire);
         }
         std::this_thread::sleep_for(Milliseconds(10));
     }

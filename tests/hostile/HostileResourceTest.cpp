@@ -6,6 +6,7 @@
 #include <set>
 #include <thread>
 
+#include "Common/ObjectTypes.h"
 #include "tests/hostile/ServedPlayerFixture.h"
 
 namespace {
@@ -13,7 +14,7 @@ namespace {
 // Every player the observer saw arrive, except itself, has been seen leaving.
 bool everyArrivalHasLeft(const ScriptedClient& observer) {
     for (const auto& [id, known] : observer.view().objects) {
-        if (id != observer.playerId() && known.announced && known.objectType == 0 &&
+        if (id != observer.playerId() && known.announced && known.objectType == kPlayerType &&
             !known.destroyed) {
             return false;
         }

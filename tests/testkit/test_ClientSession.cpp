@@ -1,3 +1,4 @@
+#include "Common/ObjectTypes.h"
 #include "tools/testkit/ClientSession.h"
 
 #include <gtest/gtest.h>
@@ -20,7 +21,7 @@ std::string joinStream(std::uint32_t qport) {
     welcome.mutable_playerdata()->set_health(100.0f);
     Morvik::ObjectInfo info;
     info.set_id(welcome.id());
-    info.set_objecttype(0);
+    info.set_objecttype(kPlayerType);
     info.set_timestamp(7);
     return frameOf(MessageType::Welcome, welcome) + frameOf(MessageType::ObjectInfo, info);
 }
