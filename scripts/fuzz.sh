@@ -51,6 +51,7 @@ run_target() {
     if [ $status = 0 ] || ! grep -q "^no OpenGL context" log.txt; then
       return $status
     fi
+    echo "fuzz: $name could not open its X display; trying another" >&2
   done
   return 1
 }
