@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/testkit/ProcessControl.h"
+#include "tools/testkit/Machine.h"
 
 namespace {
 
@@ -24,7 +24,7 @@ TEST(ChildProcess, StartsOnItsCpuAtItsNiceValue) {
     options.args = {"-c",
                     "nice; grep Cpus_allowed_list /proc/self/status; "
                     "cat /proc/self/autogroup 2>/dev/null; true"};
-    options.cpu = ProcessControl::allowedCpus().back();
+    options.cpu = Machine::allowedCpus().back();
     options.niceness = 19;  // the one value anyone may take
     ChildProcess child(options);
 
