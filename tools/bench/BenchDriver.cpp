@@ -1,19 +1,20 @@
 #include "tools/bench/BenchDriver.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
-#include <iostream>
-#include <sstream>
+#include <memory>
+#include <system_error>
 #include <thread>
 
-#include "tools/testkit/ProcessControl.h"
 #include "tools/bench/ReportTable.h"
 #include "tools/bench/SendFloor.h"
 #include "tools/bench/SwarmResult.h"
+#include "tools/testkit/Machine.h"
 #include "tools/testkit/ServerProcess.h"
 
 using Clock = std::chrono::steady_clock;
@@ -23,11 +24,23 @@ namespace {
 // A swarm process is worth starting for this many players or more.
 constexpr int kPlayersPerSwarmMin = 16;
 
-std::string fileText(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream content;
-    content << in.rdbuf();
-    return content.str();
+// A fresh private directory for one row's files; empty on failure.
+std::string makeWorkDirectory() {
+    char pattern[] = "/tmp/morvik-bench-XXXXXX";
+    const char* path = mkdtemp(pattern);
+    return path != nullptr ? std::string(path) : std::string();
+}
+
+// Standard error goes into the same log as standard output, in the order written.
+ChildProcess::Options childOptions(std::string program, std::vector<std::string> args, int cpu,
+                                   int niceness) {
+    ChildProcess::Options options;
+    options.program = std::move(program);
+    options.args = std::move(args);
+    options.mergeErrorIntoOutput = true;
+    options.cpu = cpu;
+    options.niceness = niceness;
+    return options;
 }
 
 std::string nanos(Clock::time_point t) {
@@ -43,11 +56,11 @@ std::string sibling(const std::string& self, const std::string& name) {
 }  // namespace
 
 BenchDriver::BenchDriver(Options options) : options_(std::move(options)) {
-    self_ = ProcessControl::selfPath();
+    self_ = Machine::selfPath();
     if (options_.serverPath.empty()) {
         options_.serverPath = sibling(self_, "server");
     }
-    const std::vector<int> cpus = ProcessControl::allowedCpus();
+    const std::vector<int> cpus = Machine::allowedCpus();
     // Not the first CPU: that is where device interrupts usually land.
     serverCpu_ = options_.serverCpu >= 0 ? options_.serverCpu : cpus.back();
     for (const int cpu : cpus) {
@@ -107,22 +120,9 @@ BenchRow BenchDriver::runRow(ScenarioKind scenario, int players) {
     row.scenario = scenario;
     row.players = players;
 
-    const std::string work = ProcessControl::makeTempDirectory();
-    const std::string serverLog = work + "/server.log";
-    int stdinRead = -1;
-    int stdinWrite = -1;
-    // The server's console reads stdin; an open pipe that never delivers keeps it quiet.
-    ProcessControl::openPipe(stdinRead, stdinWrite);
-    const pid_t server = ProcessControl::spawn(options_.serverPath, {"--port", "0"}, serverCpu_,
-                                               stdinRead, serverLog, options_.niceness);
-    ProcessControl::closeDescriptor(stdinRead);
-
-    std::uint16_t port = 0;
-    const auto listenDeadline = Clock::now() + std::chrono::seconds(10);
-    while ((port = listeningPort(fileText(serverLog))) == 0 && ProcessControl::isRunning(server) &&
-           Clock::now() < listenDeadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    const std::string work = makeWorkDirectory();
+    ServerProcess server(childOptions(options_.serverPath, {}, serverCpu_, options_.niceness));
+    const std::uint16_t port = server.port();
 
     const auto warmup = std::chrono::duration_cast<Clock::duration>(
         std::chrono::duration<double>(options_.warmupSeconds));
@@ -139,12 +139,12 @@ BenchRow BenchDriver::runRow(ScenarioKind scenario, int players) {
     const int swarmCount =
         std::max(1, std::min<int>(static_cast<int>(clientCpus_.size()),
                                   (players + kPlayersPerSwarmMin - 1) / kPlayersPerSwarmMin));
-    std::vector<pid_t> swarms;
+    std::vector<std::unique_ptr<ChildProcess>> swarms;
     std::vector<std::string> resultPaths;
     for (int k = 0; k < swarmCount; ++k) {
         const int share = players / swarmCount + (k < players % swarmCount ? 1 : 0);
         resultPaths.push_back(work + "/swarm-" + std::to_string(k) + ".txt");
-        swarms.push_back(ProcessControl::spawn(
+        swarms.push_back(std::make_unique<ChildProcess>(childOptions(
             self_,
             {"swarm",
              "--port",
@@ -168,52 +168,48 @@ BenchRow BenchDriver::runRow(ScenarioKind scenario, int players) {
              resultPaths.back(),
              "--spin",
              options_.spin ? "1" : "0"},
-            clientCpus_[static_cast<std::size_t>(k) % clientCpus_.size()], -1,
-            work + "/swarm-" + std::to_string(k) + ".log", options_.niceness));
+            clientCpus_[static_cast<std::size_t>(k) % clientCpus_.size()], options_.niceness)));
     }
 
     // The driver reads the CPU clocks at the window's edges.
     std::this_thread::sleep_until(windowStart);
     const Clock::time_point readStart = Clock::now();
-    const double serverCpuStart = ProcessControl::processCpuSeconds(server);
-    const double coreStart = ProcessControl::cpuBusySeconds(serverCpu_);
-    const double allStart = ProcessControl::cpuBusySeconds(-1);
+    const double serverCpuStart = server.cpuSeconds();
+    const double coreStart = Machine::cpuBusySeconds(serverCpu_);
+    const double allStart = Machine::cpuBusySeconds(-1);
     std::vector<double> swarmCpuStart;
-    for (const pid_t swarm : swarms) {
-        swarmCpuStart.push_back(ProcessControl::processCpuSeconds(swarm));
+    for (const auto& swarm : swarms) {
+        swarmCpuStart.push_back(Machine::processCpuSeconds(swarm->pid()));
     }
-    const auto dropsStart = ProcessControl::udpDropsByPort();
-    pid_t recorder = -1;
+    const auto dropsStart = Machine::udpDropsByPort();
+    std::unique_ptr<ChildProcess> recorder;
     if (!options_.perfPrefix.empty()) {
         const std::string file = options_.perfPrefix + "-" + scenarioName(scenario) + "-" +
                                  std::to_string(players) + ".data";
-        recorder = ProcessControl::spawn(
+        recorder = std::make_unique<ChildProcess>(childOptions(
             "/usr/bin/perf",
-            {"record", "-e", "cpu-clock", "-g", "-p", std::to_string(server), "-o", file}, -1, -1,
-            work + "/perf.log");
+            {"record", "-e", "cpu-clock", "-g", "-p", std::to_string(server.pid()), "-o", file}, -1,
+            0));
     }
 
     std::this_thread::sleep_until(windowEnd);
     const Clock::time_point readEnd = Clock::now();
-    const double serverCpuEnd = ProcessControl::processCpuSeconds(server);
-    const double coreEnd = ProcessControl::cpuBusySeconds(serverCpu_);
-    const double allEnd = ProcessControl::cpuBusySeconds(-1);
+    const double serverCpuEnd = server.cpuSeconds();
+    const double coreEnd = Machine::cpuBusySeconds(serverCpu_);
+    const double allEnd = Machine::cpuBusySeconds(-1);
     double ours = serverCpuEnd - serverCpuStart;
     for (std::size_t k = 0; k < swarms.size(); ++k) {
-        const double used = ProcessControl::processCpuSeconds(swarms[k]) - swarmCpuStart[k];
+        const double used = Machine::processCpuSeconds(swarms[k]->pid()) - swarmCpuStart[k];
         ours += used;
         row.generatorCpuMax = std::max(
             row.generatorCpuMax, used / std::chrono::duration<double>(readEnd - readStart).count());
     }
-    const auto dropsEnd = ProcessControl::udpDropsByPort();
-    if (recorder > 0) {
-        ProcessControl::interrupt(recorder);
-        int code = 0;
-        if (!ProcessControl::waitFor(recorder, 20000, code)) {
-            ProcessControl::stop(recorder, 1000);
-        }
+    const auto dropsEnd = Machine::udpDropsByPort();
+    if (recorder) {
+        // SIGINT asks perf to finish its file.
+        recorder->stop(SIGINT, std::chrono::seconds(20));
     }
-    row.serverAlive = ProcessControl::isRunning(server) && serverCpuStart >= 0.0;
+    row.serverAlive = server.running() && serverCpuStart >= 0.0;
     const double window = std::chrono::duration<double>(readEnd - readStart).count();
     row.serverCpu = row.serverAlive ? (serverCpuEnd - serverCpuStart) / window : 0.0;
     row.serverCoreBusy = coreStart >= 0.0 ? (coreEnd - coreStart) / window : 0.0;
@@ -223,10 +219,8 @@ BenchRow BenchDriver::runRow(ScenarioKind scenario, int players) {
 
     SwarmResult merged;
     for (std::size_t k = 0; k < swarms.size(); ++k) {
-        int code = 0;
-        if (!ProcessControl::waitFor(swarms[k], 15000, code)) {
-            ProcessControl::stop(swarms[k], 1000);
-        }
+        swarms[k]->waitForExit(std::chrono::seconds(15));
+        swarms[k]->stop(SIGTERM, std::chrono::seconds(1));  // one that hangs
         std::ifstream in(resultPaths[k]);
         SwarmResult result;
         if (result.read(in)) {
@@ -236,8 +230,7 @@ BenchRow BenchDriver::runRow(ScenarioKind scenario, int players) {
                 players / swarmCount + (static_cast<int>(k) < players % swarmCount ? 1 : 0));
         }
     }
-    ProcessControl::closeDescriptor(stdinWrite);
-    ProcessControl::stop(server, 2000);
+    server.stop(SIGTERM, std::chrono::seconds(2));
 
     row.takeFigures(merged, std::chrono::duration<double>(measure).count());
     const auto dropsIn = [&](std::uint16_t localPort) -> std::uint64_t {
@@ -261,9 +254,17 @@ BenchRow BenchDriver::runRow(ScenarioKind scenario, int players) {
         row.ratio = row.floorCpu > 0.0 ? row.serverCpu / row.floorCpu : 0.0;
     }
     if (options_.keepLogs) {
+        std::ofstream(work + "/server.log") << server.output();
+        for (std::size_t k = 0; k < swarms.size(); ++k) {
+            std::ofstream(work + "/swarm-" + std::to_string(k) + ".log") << swarms[k]->output();
+        }
+        if (recorder) {
+            std::ofstream(work + "/perf.log") << recorder->output();
+        }
         std::printf("  logs: %s\n", work.c_str());
     } else {
-        ProcessControl::removeTempDirectory(work);
+        std::error_code ignored;
+        std::filesystem::remove_all(work, ignored);
     }
     return row;
 }

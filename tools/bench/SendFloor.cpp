@@ -8,12 +8,15 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
+#include <csignal>
 #include <fstream>
 #include <thread>
 #include <vector>
 
-#include "tools/testkit/ProcessControl.h"
+#include "tools/testkit/ChildProcess.h"
+#include "tools/testkit/Machine.h"
 
 namespace {
 
@@ -109,7 +112,7 @@ SendFloor::Result SendFloor::measure(const std::map<std::uint32_t, std::uint64_t
 
     // One drain thread per CPU other than the sender's, each with its share of the sockets.
     std::vector<int> cpus;
-    for (const int cpu : ProcessControl::allowedCpus()) {
+    for (const int cpu : Machine::allowedCpus()) {
         if (cpu != senderCpu) {
             cpus.push_back(cpu);
         }
@@ -128,18 +131,20 @@ SendFloor::Result SendFloor::measure(const std::map<std::uint32_t, std::uint64_t
         const int cpu = cpus[t];
         drains.emplace_back([share, cpu, spin, &stop]() {
             if (cpu >= 0) {
-                ProcessControl::pinThisThread(cpu);
+                Machine::pinThisThread(cpu);
             }
             drain(share, stop, spin);
         });
     }
 
-    const pid_t child = ProcessControl::spawn(program, {"floor-send", planPath, resultPath},
-                                              senderCpu, -1, "", niceness);
-    int code = -1;
-    if (child > 0 && !ProcessControl::waitFor(child, 120000, code)) {
-        ProcessControl::stop(child, 1000);
-    }
+    ChildProcess::Options senderOptions;
+    senderOptions.program = program;
+    senderOptions.args = {"floor-send", planPath, resultPath};
+    senderOptions.cpu = senderCpu;
+    senderOptions.niceness = niceness;
+    ChildProcess sender(senderOptions);
+    const bool finished = sender.waitForExit(std::chrono::seconds(120)) == 0;
+    sender.stop(SIGTERM, std::chrono::seconds(1));  // one that hangs
     stop = true;
     for (std::thread& thread : drains) {
         thread.join();
@@ -150,7 +155,7 @@ SendFloor::Result SendFloor::measure(const std::map<std::uint32_t, std::uint64_t
 
     std::ifstream in(resultPath);
     double cpu = 0.0;
-    if (code == 0 && (in >> result.sent >> cpu) && result.sent > 0) {
+    if (finished && (in >> result.sent >> cpu) && result.sent > 0) {
         result.ok = true;
         result.cpuSeconds =
             cpu * static_cast<double>(result.datagrams) / static_cast<double>(result.sent);
@@ -185,7 +190,7 @@ int SendFloor::sendFromPlan(const std::string& planPath, const std::string& resu
     }
     std::vector<char> payload(65536, 0);
 
-    const double before = ProcessControl::processCpuSeconds(getpid());
+    const double before = Machine::processCpuSeconds(getpid());
     std::uint64_t sent = 0;
     std::size_t next = 0;
     // Like the server: each datagram goes to the players in turn.
@@ -199,7 +204,7 @@ int SendFloor::sendFromPlan(const std::string& planPath, const std::string& resu
             }
         }
     }
-    const double after = ProcessControl::processCpuSeconds(getpid());
+    const double after = Machine::processCpuSeconds(getpid());
     close(fd);
     std::ofstream out(resultPath);
     out << sent << ' ' << (after - before) << '\n';

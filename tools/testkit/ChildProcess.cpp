@@ -1,6 +1,7 @@
 #include "tools/testkit/ChildProcess.h"
 
 #include <fcntl.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -85,6 +86,12 @@ ChildProcess::ChildProcess(const Options& options) {
     const std::string dir = options.workingDirectory;
     const rlimit limit{options.maxOpenFiles, options.maxOpenFiles};
     const int errWrite = options.mergeErrorIntoOutput ? outPipe[1] : errPipe[1];
+    cpu_set_t cpus;
+    CPU_ZERO(&cpus);
+    if (options.cpu >= 0) {
+        CPU_SET(options.cpu, &cpus);
+    }
+    const std::string nice = std::to_string(options.niceness);
 
     pid_ = fork();
     if (pid_ == 0) {
@@ -103,6 +110,22 @@ ChildProcess::ChildProcess(const Options& options) {
         }
         if (options.maxOpenFiles > 0 && setrlimit(RLIMIT_NOFILE, &limit) != 0) {
             _exit(126);
+        }
+        if (options.cpu >= 0 && sched_setaffinity(0, sizeof cpus, &cpus) != 0) {
+            _exit(126);
+        }
+        if (options.niceness != 0) {
+            // With autogroup scheduling a nice value only counts within the session, so the child
+            // gets a session of its own and gives that group the nice value too.
+            setsid();
+            const int group = open("/proc/self/autogroup", O_WRONLY);
+            if (group >= 0) {
+                if (write(group, nice.data(), nice.size()) < 0) {
+                    // Without autogroup scheduling the process's own value below is enough.
+                }
+                close(group);
+            }
+            setpriority(PRIO_PROCESS, 0, options.niceness);
         }
         execve(argv[0], argv.data(), envp.data());
         _exit(127);

@@ -1,7 +1,8 @@
 #pragma once
-// One of our programs (or a tool) as a child process of a test: its own arguments, environment
-// additions, working directory and descriptor limit, its standard output and error collected by
-// reader threads, and optionally a pipe to its standard input. The destructor ends and reaps it.
+// One of our programs (or a tool) as a child process of a test or tool: its own arguments,
+// environment additions, working directory, descriptor limit, CPU and nice value, its standard
+// output and error collected by reader threads, and optionally a pipe to its standard input.
+// The destructor ends and reaps it.
 
 #include <sys/types.h>
 
@@ -32,6 +33,8 @@ public:
         std::string initialInput{};
         // Standard error into the same stream as standard output, in the order written.
         bool mergeErrorIntoOutput = false;
+        int cpu = -1;      // the one CPU it may run on; -1 keeps ours
+        int niceness = 0;  // below 0 needs root; a refusal leaves ours
     };
 
     explicit ChildProcess(const Options& options);

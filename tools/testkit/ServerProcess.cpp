@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <fstream>
 
-#include "tools/testkit/ProcessControl.h"
+#include "tools/testkit/Machine.h"
 
 namespace {
 
@@ -68,7 +68,7 @@ int ServerProcess::openDescriptors() const {
 }
 
 double ServerProcess::cpuSeconds() const {
-    return reaped() ? -1 : ProcessControl::processCpuSeconds(pid());
+    return reaped() ? -1 : Machine::processCpuSeconds(pid());
 }
 
 std::int64_t ServerProcess::residentBytes() const {
