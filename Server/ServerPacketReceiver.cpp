@@ -6,6 +6,8 @@
 #include <boost/bind/bind.hpp>
 #include <cerrno>
 #include <memory>
+#include <utility>
+#include <vector>
 
 #include "Common/ConsoleLog.h"
 #include "Common/FrameCodec.h"
@@ -42,21 +44,28 @@ ServerPacketReceiver::ServerPacketReceiver(boost::asio::io_service& io, std::uin
     // With no port given the system picks one for TCP, and UDP has to take that same number:
     // clients send their datagrams to the port they connected to.
     const bool sharedPort = udpPort == 0 && tcpPort == 0;
+    // A picked port found taken for UDP stays held for TCP until a pick succeeds: released at
+    // once, the system may hand the same one back every time.
+    std::vector<boost::asio::ip::tcp::acceptor> takenForUdp;
     for (int attempt = 1;; ++attempt) {
+        bool listening = false;
         try {
             listenOn(tcpPort);
+            listening = true;
             udpSocket.open(udp::v4());
             udpSocket.bind(udp::endpoint(udp::v4(), sharedPort ? this->tcpPort() : udpPort));
             break;
         } catch (const boost::system::system_error& error) {
-            // The port must not stay half taken by a server that failed to start.
             boost::system::error_code ignored;
-            acceptor.close(ignored);
             udpSocket.close(ignored);
-            const bool udpTaken = error.code() == boost::asio::error::address_in_use;
-            if (!sharedPort || !udpTaken || attempt == kSharedPortAttempts) {
-                throw;
+            const bool udpTaken = listening && error.code() == boost::asio::error::address_in_use;
+            if (sharedPort && udpTaken && attempt < kSharedPortAttempts) {
+                takenForUdp.push_back(std::move(acceptor));  // leaves `acceptor` closed
+                continue;
             }
+            // The port must not stay half taken by a server that failed to start.
+            acceptor.close(ignored);
+            throw;
         }
     }
 

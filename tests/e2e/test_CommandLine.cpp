@@ -176,6 +176,45 @@ TEST_F(PortOptionTest, ARestartGetsThePortBackWhileTheKilledServersConnectionLin
               "Listening on udp:" + port + " tcp:" + port);
 }
 
+// In a network namespace of its own where the system picks ports from 40000 and 40001 only,
+// with UDP held on the ports given after the server's path: prints the server's first line.
+const char* const kTwoPickablePorts = R"(
+set -eu
+ip link set lo up
+sysctl -qw net.ipv4.ip_local_port_range="40000 40001"
+exec python3 -c 'import socket, subprocess, sys
+held = []
+for port in sys.argv[2:]:
+    holder = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    holder.bind(("0.0.0.0", int(port)))
+    held.append(holder)
+server = subprocess.Popen([sys.argv[1], "--port", "0"], stdin=subprocess.DEVNULL,
+                          stdout=subprocess.PIPE, text=True)
+print(server.stdout.readline(), end="", flush=True)
+server.kill()
+server.wait()' "$@"
+)";
+
+TEST(PortZeroPicking, APortTakenForUdpIsNotPickedAgainAndRunningOutIsReported) {
+    ChildProcess probe({"unshare", {"-n", "true"}, {}, {}});
+    if (probe.waitForExit(kExitLimit) != std::optional<int>(0)) {
+        GTEST_SKIP() << "no network namespace to be had here (needs root)";
+    }
+    const auto firstLine = [](std::vector<std::string> heldForUdp) {
+        std::vector<std::string> args{
+            "-n", "sh", "-c", kTwoPickablePorts, "sh", MORVIK_SERVER_BINARY};
+        args.insert(args.end(), heldForUdp.begin(), heldForUdp.end());
+        ChildProcess run({"unshare", args, {}, {}});
+        EXPECT_EQ(run.waitForExit(kExitLimit), std::optional<int>(0)) << run.errorOutput();
+        run.waitForLineCount(1, Milliseconds(1000));
+        return run.output();
+    };
+    // The system hands out the same free port again and again here.
+    EXPECT_EQ(firstLine({"40001"}), "Listening on udp:40000 tcp:40000\n");
+    const std::string noneLeft = firstLine({"40000", "40001"});
+    EXPECT_EQ(noneLeft.rfind("Could not start PacketHandler: ", 0), 0u) << noneLeft;
+}
+
 class TimeLimitOptionTest : public ServerTest {};
 
 TEST_F(TimeLimitOptionTest, ZeroOrNegativeMeansNoLimit) {
