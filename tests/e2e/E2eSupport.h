@@ -14,6 +14,7 @@
 #include "Common/Controls.h"
 #include "tools/testkit/ChildProcess.h"
 #include "tools/testkit/IoThread.h"
+#include "tools/testkit/MonotonicClock.h"
 #include "tools/testkit/ScriptedClient.h"
 #include "tools/testkit/ServerProcess.h"
 
@@ -66,6 +67,18 @@ inline std::vector<ReceivedMessage> onTransport(const std::vector<ReceivedMessag
     return out;
 }
 
+// A line the server prints of its own accord (connections, departures, faults), never a
+// console reply.
+inline bool isServerReport(const std::string& line) {
+    for (const char* start : {"New TCP connection from: ", "TCP connection CLOSED", "Player ",
+                              "Error", "Unknown message type"}) {
+        if (line.rfind(start, 0) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // A test with its own server; the clients share one network thread.
 class ServerTest : public ::testing::Test {
 protected:
@@ -107,14 +120,28 @@ protected:
         return client;
     }
 
-    // Sends a console line and waits for the reply line that follows it.
-    std::string ask(const std::string& command) {
-        const std::size_t before = server_->lines().size();
+    // Sends a console line and returns the n reply lines that follow it (fewer when they do
+    // not come). Reports the server prints by itself as players come and go may arrive before
+    // or among them, and are passed over.
+    std::vector<std::string> askLines(const std::string& command, std::size_t n) {
+        std::size_t from = server_->lines().size();
         server_->writeInput(command + "\n");
-        if (!server_->waitForLineCount(before + 1, kWait)) {
-            return "<no reply>";
+        std::vector<std::string> reply;
+        while (reply.size() < n) {
+            const long at = server_->waitForLineMatching(
+                [](const std::string& line) { return !isServerReport(line); }, kWait, from);
+            if (at < 0) {
+                break;
+            }
+            reply.push_back(server_->lines()[static_cast<std::size_t>(at)]);
+            from = static_cast<std::size_t>(at) + 1;
         }
-        return server_->lines()[before];
+        return reply;
+    }
+
+    std::string ask(const std::string& command) {
+        const std::vector<std::string> reply = askLines(command, 1);
+        return reply.empty() ? "<no reply>" : reply.front();
     }
 
     IoThread io_;  // declared first: outlives the clients

@@ -9,19 +9,7 @@ namespace {
 
 using Morvik::ObjectInfo;
 
-class ConsoleTest : public ServerTest {
-protected:
-    // Sends a console line and returns the n reply lines that follow it.
-    std::vector<std::string> askLines(const std::string& command, std::size_t n) {
-        const std::size_t before = server_->lines().size();
-        server_->writeInput(command + "\n");
-        server_->waitForLineCount(before + n, kWait);
-        const std::vector<std::string> all = server_->lines();
-        return std::vector<std::string>(
-            all.begin() + static_cast<long>(before),
-            all.begin() + static_cast<long>(std::min(all.size(), before + n)));
-    }
-};
+class ConsoleTest : public ServerTest {};
 
 TEST_F(ConsoleTest, LinesQueuedBeforeTheFirstTickAreAnsweredNewestFirst) {
     ChildProcess::Options options = programOptions(MORVIK_SERVER_BINARY);
@@ -83,8 +71,12 @@ TEST_F(ConsoleTest, TrafficTablesInLongAndShortForm) {
         EXPECT_EQ(reply[2].rfind("UDP - ", 0), 0u) << reply[2];
     }
     // Before anybody joined there was no traffic: every rate is 0.
-    EXPECT_EQ(askLines("bw", 3)[1], "TCP - 0B - 0B");
-    EXPECT_EQ(askLines("pk", 3)[2], "UDP - 0 - 0");
+    const std::vector<std::string> bytes = askLines("bw", 3);
+    ASSERT_EQ(bytes.size(), 3u);
+    EXPECT_EQ(bytes[1], "TCP - 0B - 0B");
+    const std::vector<std::string> packets = askLines("pk", 3);
+    ASSERT_EQ(packets.size(), 3u);
+    EXPECT_EQ(packets[2], "UDP - 0 - 0");
 }
 
 TEST_F(ConsoleTest, TrafficRatesShowTheJoinTraffic) {

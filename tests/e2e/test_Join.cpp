@@ -26,16 +26,21 @@ Vec3 positionOf(const ObjectInfo& info) {
     return Vec3(info.position().x(), info.position().y(), info.position().z());
 }
 
-// The spawn position in the newcomer's snapshot entry for itself.
+// The spawn position in the newcomer's snapshot entry for itself, which comes after the
+// entries of every player that joined before it.
 Vec3 ownSpawn(const ScriptedClient::Ptr& client) {
-    for (const ReceivedMessage& received : tcpMessages(client, 3)) {
-        if (received.is(MessageType::ObjectInfo) &&
-            received.as<ObjectInfo>().id() == client->playerId()) {
-            return positionOf(received.as<ObjectInfo>());
-        }
+    const std::uint64_t id = client->playerId();
+    const long own = client->waitForMessage(
+        [id](const ReceivedMessage& received) {
+            return received.transport == Transport::Tcp && received.is(MessageType::ObjectInfo) &&
+                   received.as<ObjectInfo>().id() == id;
+        },
+        0, kWait);
+    if (own < 0) {
+        ADD_FAILURE() << "no ObjectInfo for the own ship";
+        return Vec3();
     }
-    ADD_FAILURE() << "no ObjectInfo for the own ship";
-    return Vec3();
+    return positionOf(client->messages()[static_cast<std::size_t>(own)].as<ObjectInfo>());
 }
 
 // A coordinate of the "plane" rule lies on the grid of 0.01 steps.
