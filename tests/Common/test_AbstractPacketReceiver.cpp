@@ -20,7 +20,7 @@
 namespace {
 
 using boost::asio::ip::udp;
-using loopback::NetworkThread;
+using nettest::NetworkThread;
 
 std::string destroyFrame(std::uint64_t id) {
     Morvik::ObjectDestroy message;
@@ -49,7 +49,7 @@ class RecordingReceiver : public AbstractPacketReceiver {
 public:
     explicit RecordingReceiver(boost::asio::io_service& io) : AbstractPacketReceiver(io) {
         udpSocket.open(udp::v4());
-        udpSocket.bind(udp::endpoint(loopback::loopback(), 0));
+        udpSocket.bind(udp::endpoint(loopback(), 0));
         armUDPReceive(udpSocket);
     }
 
@@ -114,7 +114,7 @@ protected:
         Statistics::getInstance()->resetForTesting();
         receiverEndpoint = receiver.getUDPSocket().local_endpoint();
         peerUdp.open(udp::v4());
-        peerUdp.bind(udp::endpoint(loopback::loopback(), 0));
+        peerUdp.bind(udp::endpoint(loopback(), 0));
         net.start();
     }
     void TearDown() override { net.stop(); }
@@ -122,7 +122,7 @@ protected:
     // Connects a peer and arms the connection's first receive once bytes are already
     // waiting, so that the first read takes them all.
     void connectWithBytes(const std::string& bytes) {
-        pair = loopback::connectPair(net.io, peerIo);
+        pair = nettest::connectPair(net.io, peerIo);
         receiver.watched = pair.connection;
         if (!bytes.empty()) {
             boost::asio::write(*pair.peer, boost::asio::buffer(bytes));
@@ -146,7 +146,7 @@ protected:
     boost::asio::io_service peerIo;
     udp::socket peerUdp{peerIo};
     udp::endpoint receiverEndpoint;
-    loopback::TcpPair pair;
+    nettest::TcpPair pair;
 };
 
 using Calls = std::vector<std::string>;
@@ -157,15 +157,15 @@ TEST_F(AbstractPacketReceiverTest, EachTransportFillsItsOwnListAndTcpIsDrainedFi
     // UDP first, so arrival order alone would put it in front.
     sendDatagram(destroyFrame(11));
     sendDatagram(destroyFrame(12) + destroyFrame(13));
-    ASSERT_TRUE(loopback::waitUntil([&] { return receiver.udpCompletions == 2; }));
+    ASSERT_TRUE(waitUntil([&] { return receiver.udpCompletions == 2; }, nettest::kWaitLimit));
 
     const std::string third = destroyFrame(3);
     const std::string head = destroyFrame(1) + destroyFrame(2) + third.substr(0, 4);
     connectWithBytes(head);
-    ASSERT_TRUE(loopback::waitUntil([&] { return receiver.tcpBytes == head.size(); }));
+    ASSERT_TRUE(waitUntil([&] { return receiver.tcpBytes == head.size(); }, nettest::kWaitLimit));
     boost::asio::write(*pair.peer, boost::asio::buffer(third.substr(4)));
-    ASSERT_TRUE(
-        loopback::waitUntil([&] { return receiver.tcpBytes == head.size() + third.size() - 4; }));
+    ASSERT_TRUE(waitUntil([&] { return receiver.tcpBytes == head.size() + third.size() - 4; },
+                          nettest::kWaitLimit));
 
     receiver.processEvents();
     EXPECT_EQ(receiver.calls, (Calls{"destroy 1", "destroy 2", "destroy 3", "destroy 11",
@@ -181,10 +181,10 @@ TEST_F(AbstractPacketReceiverTest, HandlerReturningFalseDropsTheRestOfItsListOnl
     for (std::uint64_t id = 1; id <= 5; ++id) {
         sendDatagram(destroyFrame(id));
     }
-    ASSERT_TRUE(loopback::waitUntil([&] { return receiver.udpCompletions == 5; }));
+    ASSERT_TRUE(waitUntil([&] { return receiver.udpCompletions == 5; }, nettest::kWaitLimit));
     const std::string stream = destroyFrame(2) + destroyFrame(7);
     connectWithBytes(stream);
-    ASSERT_TRUE(loopback::waitUntil([&] { return receiver.tcpBytes == stream.size(); }));
+    ASSERT_TRUE(waitUntil([&] { return receiver.tcpBytes == stream.size(); }, nettest::kWaitLimit));
 
     receiver.processEvents();
     EXPECT_EQ(receiver.calls, (Calls{"destroy 2", "destroy 1", "destroy 2"}));
@@ -192,7 +192,7 @@ TEST_F(AbstractPacketReceiverTest, HandlerReturningFalseDropsTheRestOfItsListOnl
     // What was dropped does not come back with the next drain.
     receiver.calls.clear();
     sendDatagram(destroyFrame(6));
-    ASSERT_TRUE(loopback::waitUntil([&] { return receiver.udpCompletions == 6; }));
+    ASSERT_TRUE(waitUntil([&] { return receiver.udpCompletions == 6; }, nettest::kWaitLimit));
     receiver.processEvents();
     EXPECT_EQ(receiver.calls, (Calls{"destroy 6"}));
 }
@@ -201,12 +201,12 @@ TEST_F(AbstractPacketReceiverTest, ThrowingHandlerReleasesTheLockAndClearsTheLis
     receiver.throwOn = 1;
     sendDatagram(destroyFrame(1));
     sendDatagram(destroyFrame(2));
-    ASSERT_TRUE(loopback::waitUntil([&] { return receiver.udpCompletions == 2; }));
+    ASSERT_TRUE(waitUntil([&] { return receiver.udpCompletions == 2; }, nettest::kWaitLimit));
     EXPECT_THROW(receiver.processEvents(), std::runtime_error);
 
     // The network thread can still queue: a lock left held would stop it before the count.
     sendDatagram(destroyFrame(3));
-    ASSERT_TRUE(loopback::waitUntil([&] { return receiver.udpCompletions == 3; }));
+    ASSERT_TRUE(waitUntil([&] { return receiver.udpCompletions == 3; }, nettest::kWaitLimit));
     receiver.calls.clear();
     receiver.processEvents();
     EXPECT_EQ(receiver.calls, (Calls{"destroy 3"}));
@@ -217,7 +217,7 @@ TEST_F(AbstractPacketReceiverTest, UdpCountersCountCompletionsEventsAndBytes) {
     sendDatagram(two);
     sendDatagram("");
     sendDatagram(destroyFrame(3));
-    ASSERT_TRUE(loopback::waitUntil([&] { return receiver.udpCompletions == 3; }));
+    ASSERT_TRUE(waitUntil([&] { return receiver.udpCompletions == 3; }, nettest::kWaitLimit));
 
     // The empty datagram is a packet of 0 bytes without an event.
     EXPECT_EQ(packets(udp_rcvd), 3u);
@@ -230,13 +230,13 @@ TEST_F(AbstractPacketReceiverTest, UdpCountersCountCompletionsEventsAndBytes) {
 TEST_F(AbstractPacketReceiverTest, TcpCountersIncludeTheCloseAndConnectionEvents) {
     const std::string frames = destroyFrame(1) + destroyFrame(2);
     connectWithBytes(frames);
-    ASSERT_TRUE(loopback::waitUntil([&] { return receiver.tcpBytes == frames.size(); }));
+    ASSERT_TRUE(waitUntil([&] { return receiver.tcpBytes == frames.size(); }, nettest::kWaitLimit));
     EXPECT_EQ(packets(tcp_rcvd), 1u);
     EXPECT_EQ(bytes(tcp_rcvd), frames.size());
     EXPECT_EQ(messages(tcp_rcvd), 2u);
 
     pair.peer->close();
-    ASSERT_TRUE(loopback::waitUntil([&] { return receiver.tcpCompletions == 2; }));
+    ASSERT_TRUE(waitUntil([&] { return receiver.tcpCompletions == 2; }, nettest::kWaitLimit));
     // The end of the stream is one more packet of 0 bytes and one more message.
     EXPECT_EQ(packets(tcp_rcvd), 2u);
     EXPECT_EQ(bytes(tcp_rcvd), frames.size());
@@ -255,13 +255,13 @@ TEST_F(AbstractPacketReceiverTest, TcpCountersIncludeTheCloseAndConnectionEvents
 
 TEST_F(AbstractPacketReceiverTest, PeerCloseInsideAFrameGivesOneCloseAndNoLeftover) {
     connectWithBytes(destroyFrame(1) + destroyFrame(2).substr(0, 3));
-    ASSERT_TRUE(
-        loopback::waitUntil([&] { return receiver.tcpBytes == destroyFrame(1).size() + 3; }));
+    ASSERT_TRUE(waitUntil([&] { return receiver.tcpBytes == destroyFrame(1).size() + 3; },
+                          nettest::kWaitLimit));
     EXPECT_EQ(net.run([&] { return receiver.leftoverEntries(); }), 1u);
 
-    loopback::StdoutCapture capture;
+    nettest::StdoutCapture capture;
     pair.peer->close();
-    ASSERT_TRUE(loopback::waitUntil([&] { return receiver.closes == 1; }));
+    ASSERT_TRUE(waitUntil([&] { return receiver.closes == 1; }, nettest::kWaitLimit));
     // A second report of the same end, as when an owner's close and a failed read meet.
     net.run([&] {
         receiver.handleTCPClose(boost::asio::error::operation_aborted, pair.connection);
@@ -279,13 +279,13 @@ TEST_F(AbstractPacketReceiverTest, PeerCloseInsideAFrameGivesOneCloseAndNoLeftov
 
 TEST_F(AbstractPacketReceiverTest, OwnerCloseWithAReadOutstandingGivesOneClose) {
     connectWithBytes("");
-    loopback::StdoutCapture capture;
+    nettest::StdoutCapture capture;
     net.run([&] {
         receiver.handleTCPClose(boost::asio::error::operation_aborted, pair.connection);
         return 0;
     });
     // The cancelled read completes after the close; once this marker has run, it has too.
-    ASSERT_TRUE(loopback::waitUntil([&] { return receiver.tcpCompletions == 1; }));
+    ASSERT_TRUE(waitUntil([&] { return receiver.tcpCompletions == 1; }, nettest::kWaitLimit));
     net.run([] { return 0; });
     capture.take();
     receiver.processEvents();
@@ -298,9 +298,9 @@ TEST_F(AbstractPacketReceiverTest, OwnerCloseWithAReadOutstandingGivesOneClose) 
 }
 
 TEST_F(AbstractPacketReceiverTest, ZeroLengthFrameClosesTheTcpConnection) {
-    loopback::StdoutCapture capture;
+    nettest::StdoutCapture capture;
     connectWithBytes(destroyFrame(1) + std::string("\x00\x00", 2) + destroyFrame(2));
-    ASSERT_TRUE(loopback::waitUntil([&] { return receiver.closes == 1; }));
+    ASSERT_TRUE(waitUntil([&] { return receiver.closes == 1; }, nettest::kWaitLimit));
     const std::string out = capture.take();
     EXPECT_EQ(out,
               "Error in deserializing of message\nTCP connection CLOSED err:" +
@@ -319,10 +319,10 @@ TEST_F(AbstractPacketReceiverTest, ZeroLengthFrameClosesTheTcpConnection) {
 }
 
 TEST_F(AbstractPacketReceiverTest, ZeroLengthFrameDropsTheRestOfTheDatagramOnly) {
-    loopback::StdoutCapture capture;
+    nettest::StdoutCapture capture;
     sendDatagram(destroyFrame(1) + std::string("\x00\x00", 2) + destroyFrame(2));
     sendDatagram(destroyFrame(3));
-    ASSERT_TRUE(loopback::waitUntil([&] { return receiver.udpCompletions == 2; }));
+    ASSERT_TRUE(waitUntil([&] { return receiver.udpCompletions == 2; }, nettest::kWaitLimit));
     net.run([] { return 0; });
     EXPECT_EQ(capture.take(), "Error in deserializing of message\n");
     receiver.processEvents();
@@ -333,9 +333,9 @@ TEST_F(AbstractPacketReceiverTest, DatagramLeftoverIsPrintedEscapedUpToTheFirstZ
     const std::string frame = destroyFrame(1);
     // 'A', 0x01 read as length 0x0141: more than what follows, so it is left over.
     const std::string rest("A\x01\x1b\n\0Z", 6);
-    loopback::StdoutCapture capture;
+    nettest::StdoutCapture capture;
     sendDatagram(frame + rest);
-    ASSERT_TRUE(loopback::waitUntil([&] { return receiver.udpCompletions == 1; }));
+    ASSERT_TRUE(waitUntil([&] { return receiver.udpCompletions == 1; }, nettest::kWaitLimit));
     net.run([] { return 0; });
     const std::string out = capture.take();
     EXPECT_EQ(out, "Error has leftovers after UDP 6 of " + std::to_string(frame.size() + 6) +
@@ -347,16 +347,16 @@ TEST_F(AbstractPacketReceiverTest, UdpErrorDoesNotEndReception) {
     // to the outstanding receive.
     udp::endpoint deadEnd;
     {
-        udp::socket probe(peerIo, udp::endpoint(loopback::loopback(), 0));
+        udp::socket probe(peerIo, udp::endpoint(loopback(), 0));
         deadEnd = probe.local_endpoint();
     }
-    loopback::StdoutCapture capture;
+    nettest::StdoutCapture capture;
     net.run([&] {
         receiver.getUDPSocket().connect(deadEnd);
         receiver.getUDPSocket().send(boost::asio::buffer("x", 1));
         return 0;
     });
-    ASSERT_TRUE(loopback::waitUntil([&] { return receiver.udpCompletions == 1; }));
+    ASSERT_TRUE(waitUntil([&] { return receiver.udpCompletions == 1; }, nettest::kWaitLimit));
     net.run([] { return 0; });
     const std::string out = capture.take();
     const boost::system::error_code refused = boost::asio::error::connection_refused;
@@ -371,18 +371,18 @@ TEST_F(AbstractPacketReceiverTest, UdpErrorDoesNotEndReception) {
     revived.bind(deadEnd);
     const std::string frame = destroyFrame(5);
     revived.send_to(boost::asio::buffer(frame), receiverEndpoint);
-    ASSERT_TRUE(loopback::waitUntil([&] { return receiver.udpCompletions == 2; }));
+    ASSERT_TRUE(waitUntil([&] { return receiver.udpCompletions == 2; }, nettest::kWaitLimit));
     receiver.processEvents();
     EXPECT_EQ(receiver.calls, (Calls{"destroy 5"}));
 }
 
 TEST_F(AbstractPacketReceiverTest, ClosingTheUdpSocketEndsReceptionQuietly) {
-    loopback::StdoutCapture capture;
+    nettest::StdoutCapture capture;
     net.run([&] {
         receiver.getUDPSocket().close();
         return 0;
     });
-    ASSERT_TRUE(loopback::waitUntil([&] { return receiver.udpCompletions >= 1; }));
+    ASSERT_TRUE(waitUntil([&] { return receiver.udpCompletions >= 1; }, nettest::kWaitLimit));
     // Had the receive been armed again, its failure would follow the cancel.
     net.run([] { return 0; });
     net.run([] { return 0; });
@@ -397,8 +397,9 @@ TEST_F(AbstractPacketReceiverTest, ClientUpdateWithoutSenderIsDropped) {
     sendDatagram(clientUpdateFrame(1) + destroyFrame(1));
     const std::string stream = clientUpdateFrame(2) + destroyFrame(2);
     connectWithBytes(stream);
-    ASSERT_TRUE(loopback::waitUntil(
-        [&] { return receiver.udpCompletions == 1 && receiver.tcpBytes == stream.size(); }));
+    ASSERT_TRUE(waitUntil(
+        [&] { return receiver.udpCompletions == 1 && receiver.tcpBytes == stream.size(); },
+        nettest::kWaitLimit));
 
     // As the server's receive delivers one: with the prefix's qport and the sender.
     Morvik::ClientUpdate message;
@@ -407,7 +408,7 @@ TEST_F(AbstractPacketReceiverTest, ClientUpdateWithoutSenderIsDropped) {
     event->type = static_cast<int>(MessageType::ClientUpdate);
     event->message = std::make_unique<Morvik::ClientUpdate>(message);
     event->qport = 513;
-    event->sender = std::make_unique<udp::endpoint>(loopback::loopback(), 4321);
+    event->sender = std::make_unique<udp::endpoint>(loopback(), 4321);
     receiver.pushUDPEvent(event);
 
     receiver.processEvents();
@@ -421,11 +422,11 @@ TEST_F(AbstractPacketReceiverTest, EventOfUnknownKindOrTypeEndsTheDrain) {
     auto unknownType = std::make_shared<NetworkEvent>();
     unknownType->type = 9;
     sendDatagram(destroyFrame(1));
-    ASSERT_TRUE(loopback::waitUntil([&] { return receiver.udpCompletions == 1; }));
+    ASSERT_TRUE(waitUntil([&] { return receiver.udpCompletions == 1; }, nettest::kWaitLimit));
     receiver.pushUDPEvent(unknownKind);
     receiver.pushTCPEvent(unknownType);
     sendDatagram(destroyFrame(2));
-    ASSERT_TRUE(loopback::waitUntil([&] { return receiver.udpCompletions == 2; }));
+    ASSERT_TRUE(waitUntil([&] { return receiver.udpCompletions == 2; }, nettest::kWaitLimit));
     receiver.processEvents();
     EXPECT_EQ(receiver.calls, (Calls{"destroy 1"}));
 }

@@ -15,20 +15,20 @@
 
 namespace {
 
-using loopback::NetworkThread;
+using nettest::NetworkThread;
 
 class TcpConnectionTest : public testing::Test {
 protected:
     void SetUp() override {
         // A small receive window, so that writes go out in pieces or stall.
-        pair = loopback::connectPair(net.io, peerIo, 4096);
+        pair = nettest::connectPair(net.io, peerIo, 4096);
         net.start();
     }
     void TearDown() override { net.stop(); }
 
     NetworkThread net;
     boost::asio::io_service peerIo;
-    loopback::TcpPair pair;
+    nettest::TcpPair pair;
 };
 
 // Chunk i holds its own letter in every byte and the sizes vary, so reordering, loss and
@@ -69,7 +69,7 @@ TEST_F(TcpConnectionTest, WritesFromTheMainThreadArriveCompleteAndInOrder) {
     std::string received(expected.size(), '\0');
     boost::asio::read(*pair.peer, boost::asio::buffer(received));
     EXPECT_TRUE(received == expected);
-    ASSERT_TRUE(loopback::waitUntil([&] { return done == kChunks; }));
+    ASSERT_TRUE(waitUntil([&] { return done == kChunks; }, nettest::kWaitLimit));
     EXPECT_FALSE(failed);
     EXPECT_FALSE(doneOnMain);
     EXPECT_EQ(reported, expected.size());
@@ -156,7 +156,7 @@ TEST_F(StalledPeerTest, OverflowHandlerRunsOnceAndTheOwnerCloses) {
         return 0;
     });
     flood();
-    ASSERT_TRUE(loopback::waitUntil([&] { return overflows > 0; }));
+    ASSERT_TRUE(waitUntil([&] { return overflows > 0; }, nettest::kWaitLimit));
     // Let every posted write reach the closed connection.
     net.run([] { return 0; });
     EXPECT_EQ(overflows, 1);
@@ -164,7 +164,7 @@ TEST_F(StalledPeerTest, OverflowHandlerRunsOnceAndTheOwnerCloses) {
     EXPECT_EQ(net.run([&] { return pair.connection->backlog(); }), 0u);
     EXPECT_LT(written.load(), kBlocks);
     // Every write hears how it ended, also those the close dropped before they started.
-    EXPECT_TRUE(loopback::waitUntil([&] { return done == kBlocks; })) << done;
+    EXPECT_TRUE(waitUntil([&] { return done == kBlocks; }, nettest::kWaitLimit)) << done;
 }
 
 TEST_F(StalledPeerTest, OverflowHandlerRunsOnceEvenWhenTheOwnerKeepsTheConnection) {
@@ -174,7 +174,7 @@ TEST_F(StalledPeerTest, OverflowHandlerRunsOnceEvenWhenTheOwnerKeepsTheConnectio
         return 0;
     });
     flood();
-    ASSERT_TRUE(loopback::waitUntil([&] { return overflows > 0; }));
+    ASSERT_TRUE(waitUntil([&] { return overflows > 0; }, nettest::kWaitLimit));
     net.run([] { return 0; });
     EXPECT_EQ(overflows, 1);
     EXPECT_GT(net.run([&] { return pair.connection->backlog(); }), 2 * kCap);

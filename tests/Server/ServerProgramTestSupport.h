@@ -12,26 +12,12 @@
 #include <thread>
 
 #include "Common/Statistics.h"
+#include "tools/testkit/Loopback.h"
+#include "tools/testkit/MonotonicClock.h"
 
 namespace progtest {
 
 constexpr std::chrono::seconds kWaitLimit{5};
-
-// Runs ready handlers on this thread until pred holds; false when the limit passes first.
-inline bool pumpUntil(boost::asio::io_service& io, const std::function<bool()>& pred) {
-    const auto deadline = std::chrono::steady_clock::now() + kWaitLimit;
-    for (;;) {
-        io.poll();
-        io.restart();
-        if (pred()) {
-            return true;
-        }
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-}
 
 // Runs whatever is ready now, e.g. the closes a handler posted.
 inline void pump(boost::asio::io_service& io) {
@@ -39,14 +25,20 @@ inline void pump(boost::asio::io_service& io) {
     io.restart();
 }
 
+// Runs ready handlers on this thread until pred holds; false when the limit passes first.
+inline bool pumpUntil(boost::asio::io_service& io, const std::function<bool()>& pred) {
+    return waitUntil(
+        [&] {
+            pump(io);
+            return pred();
+        },
+        kWaitLimit);
+}
+
 // Events queued on the TCP or the UDP list since the counters were reset: each one counts as a
 // received message, and here it is counted on this thread.
 inline std::uint64_t queued(bool tcp) {
     return Statistics::getInstance()->getMessages(tcp ? tcp_rcvd : udp_rcvd);
-}
-
-inline boost::asio::ip::address_v4 loopback() {
-    return boost::asio::ip::address_v4::loopback();
 }
 
 }  // namespace progtest

@@ -261,7 +261,7 @@ protected:
     OutgoingQueues* queues = OutgoingQueues::getInstance();
     Statistics* stats = Statistics::getInstance();
     boost::asio::io_service peerIo;  // never run: the test reads its peers itself
-    loopback::NetworkThread network;
+    nettest::NetworkThread network;
     std::deque<Client> clients;
 };
 
@@ -286,7 +286,7 @@ TEST_F(QueuesOverLoopbackTest, AClientsOwnDataArrivesBeforeThatTicksBroadcastsIn
     EXPECT_TRUE(queues->tcpQueues.empty());
     EXPECT_TRUE(queues->tcpBroadcast.empty());
 
-    const auto aEvents = decodeStream(loopback::readBytes(*a.tcpPeer, aBytes));
+    const auto aEvents = decodeStream(nettest::readBytes(*a.tcpPeer, aBytes));
     ASSERT_EQ(aEvents.size(), 9u);
     EXPECT_EQ(aEvents[0]->type, static_cast<int>(MessageType::Welcome));
     for (std::size_t i = 0; i < 8; ++i) {
@@ -294,7 +294,7 @@ TEST_F(QueuesOverLoopbackTest, AClientsOwnDataArrivesBeforeThatTicksBroadcastsIn
     }
     EXPECT_EQ(idOf(aEvents[8]), 900u);
 
-    const auto bEvents = decodeStream(loopback::readBytes(*b.tcpPeer, bBytes));
+    const auto bEvents = decodeStream(nettest::readBytes(*b.tcpPeer, bBytes));
     ASSERT_EQ(bEvents.size(), 1u);
     EXPECT_EQ(idOf(bEvents[0]), 900u);
 }
@@ -319,20 +319,20 @@ TEST_F(QueuesOverLoopbackTest, UdpReachesEveryPlayerOfTheGroupAndTcpOnlyThoseSti
     queues->flush();
 
     for (Client* client : {&stays, &left}) {
-        const auto received = loopback::receiveDatagram(*client->udpPeer);
+        const auto received = nettest::receiveDatagram(*client->udpPeer);
         ASSERT_TRUE(received.has_value());
         EXPECT_EQ(*received, datagram);  // whole frames, no prefix
     }
-    const auto events = decodeStream(loopback::readBytes(*stays.tcpPeer, staysBytes));
+    const auto events = decodeStream(nettest::readBytes(*stays.tcpPeer, staysBytes));
     ASSERT_EQ(events.size(), 1u);
     EXPECT_EQ(events[0]->type, static_cast<int>(MessageType::ObjectDestroy));
 
     // Nothing went to the departed client's connection: the first bytes it gets are these.
     const auto marker = std::make_shared<const std::string>("marker");
     left.connection->write(marker, nullptr);
-    EXPECT_EQ(loopback::readBytes(*left.tcpPeer, marker->size()), *marker);
+    EXPECT_EQ(nettest::readBytes(*left.tcpPeer, marker->size()), *marker);
     EXPECT_EQ(stats->getPackets(udp_sent), 2u);
-    EXPECT_TRUE(loopback::waitUntil([&] { return stats->getPackets(tcp_sent) == 1; }));
+    EXPECT_TRUE(waitUntil([&] { return stats->getPackets(tcp_sent) == 1; }, nettest::kWaitLimit));
 }
 
 TEST_F(QueuesOverLoopbackTest, TheBatchLimitHoldsOnTheWire) {
@@ -340,7 +340,7 @@ TEST_F(QueuesOverLoopbackTest, TheBatchLimitHoldsOnTheWire) {
     queues->enqueueMessage(messageOfSize(497), queues->udpBroadcast, MessageType::ObjectInfo);
     queues->enqueueMessage(messageOfSize(499), queues->udpBroadcast, MessageType::ObjectInfo);
     queues->flush();
-    auto datagram = loopback::receiveDatagram(*client.udpPeer);
+    auto datagram = nettest::receiveDatagram(*client.udpPeer);
     ASSERT_TRUE(datagram.has_value());
     EXPECT_EQ(datagram->size(), 1002u);
     EXPECT_EQ(decodeStream(*datagram).size(), 2u);
@@ -349,7 +349,7 @@ TEST_F(QueuesOverLoopbackTest, TheBatchLimitHoldsOnTheWire) {
     queues->enqueueMessage(messageOfSize(499), queues->udpBroadcast, MessageType::ObjectInfo);
     queues->flush();
     for (std::size_t size : {501u, 502u}) {
-        datagram = loopback::receiveDatagram(*client.udpPeer);
+        datagram = nettest::receiveDatagram(*client.udpPeer);
         ASSERT_TRUE(datagram.has_value());
         EXPECT_EQ(datagram->size(), size);
     }
@@ -381,12 +381,13 @@ TEST_F(QueuesOverLoopbackTest, PacketsAndBytesAreCountedPerBufferAndDestination)
     EXPECT_EQ(stats->getPackets(udp_sent), 2u * 3u);
     EXPECT_EQ(stats->getBytes(udp_sent), 3 * udpBytes);
     // TCP once the network thread has written each buffer: one own, three broadcasts.
-    EXPECT_TRUE(loopback::waitUntil([&] { return stats->getPackets(tcp_sent) == 4; }));
-    EXPECT_TRUE(loopback::waitUntil(
-        [&] { return stats->getBytes(tcp_sent) == ownBytes + 3 * broadcastBytes; }));
+    EXPECT_TRUE(waitUntil([&] { return stats->getPackets(tcp_sent) == 4; }, nettest::kWaitLimit));
+    EXPECT_TRUE(
+        waitUntil([&] { return stats->getBytes(tcp_sent) == ownBytes + 3 * broadcastBytes; },
+                  nettest::kWaitLimit));
     for (Client& client : clients) {
         for (int i = 0; i < 2; ++i) {
-            EXPECT_TRUE(loopback::receiveDatagram(*client.udpPeer).has_value());
+            EXPECT_TRUE(nettest::receiveDatagram(*client.udpPeer).has_value());
         }
     }
 
@@ -405,7 +406,7 @@ TEST_F(QueuesOverLoopbackTest, AFailedDatagramIsReportedAndTheOthersStillGo) {
     queues->broadcastObjectUpdate(update);
     const std::size_t size = totalSize(queues->udpBroadcast);
 
-    loopback::StdoutCapture capture;
+    nettest::StdoutCapture capture;
     queues->flush();
     const std::string output = capture.take();
     const std::string reason =
@@ -414,7 +415,7 @@ TEST_F(QueuesOverLoopbackTest, AFailedDatagramIsReportedAndTheOthersStillGo) {
               "Error while broadcasting: " + reason + " (" + std::to_string(EINVAL) + ")\n");
     EXPECT_EQ(stats->getPackets(udp_sent), 2u);
     EXPECT_EQ(stats->getBytes(udp_sent), size);
-    EXPECT_TRUE(loopback::receiveDatagram(*good.udpPeer).has_value());
+    EXPECT_TRUE(nettest::receiveDatagram(*good.udpPeer).has_value());
 }
 
 TEST_F(QueuesOverLoopbackTest, AFailedTcpWriteIsReportedFromItsCompletion) {
@@ -423,7 +424,7 @@ TEST_F(QueuesOverLoopbackTest, AFailedTcpWriteIsReportedFromItsCompletion) {
     client.tcpPeer->set_option(boost::asio::socket_base::linger(true, 0));
     client.tcpPeer->close();
 
-    loopback::StdoutCapture capture;
+    nettest::StdoutCapture capture;
     bool reported = false;
     std::uint64_t written = 0;
     for (int tick = 0; tick < 20 && !reported; ++tick) {
@@ -432,7 +433,8 @@ TEST_F(QueuesOverLoopbackTest, AFailedTcpWriteIsReportedFromItsCompletion) {
         written += totalSize(queues->clientQueue(client.player));
         queues->flush();
         const std::uint64_t ticks = tick + 1;
-        ASSERT_TRUE(loopback::waitUntil([&] { return stats->getPackets(tcp_sent) == ticks; }));
+        ASSERT_TRUE(
+            waitUntil([&] { return stats->getPackets(tcp_sent) == ticks; }, nettest::kWaitLimit));
         reported = stats->getBytes(tcp_sent) < written;
     }
     network.run([] { return 0; });  // the report follows the count in the same completion
@@ -451,9 +453,9 @@ TEST_F(QueuesOverLoopbackTest, AWriteToAConnectionClosedBeforeTheFlushIsReported
     Morvik::ObjectInfo announcement = infoWithId(2);
     queues->broadcastObjectInfo(announcement);
 
-    loopback::StdoutCapture capture;
+    nettest::StdoutCapture capture;
     queues->flush();
-    ASSERT_TRUE(loopback::waitUntil([&] { return stats->getPackets(tcp_sent) == 2; }));
+    ASSERT_TRUE(waitUntil([&] { return stats->getPackets(tcp_sent) == 2; }, nettest::kWaitLimit));
     network.run([] { return 0; });  // the second report is out by now
     const std::string reason =
         boost::system::error_code(EBADF, boost::system::system_category()).message() + " (" +
@@ -490,10 +492,11 @@ TEST_F(QueuesOverLoopbackTest, APeerThatNeverReadsNeitherBlocksTheFlushNorStaysO
         queues->flush();
     }
 
-    EXPECT_TRUE(loopback::waitUntil(
-        [&] { return network.run([&] { return stalledConnection->isClosed(); }); }));
+    EXPECT_TRUE(
+        waitUntil([&] { return network.run([&] { return stalledConnection->isClosed(); }); },
+                  nettest::kWaitLimit));
     // The other client got every tick's broadcast, in order.
-    const auto events = decodeStream(loopback::readBytes(*reading.tcpPeer, readingBytes));
+    const auto events = decodeStream(nettest::readBytes(*reading.tcpPeer, readingBytes));
     ASSERT_EQ(events.size(), static_cast<std::size_t>(ticks));
     for (int tick = 0; tick < ticks; ++tick) {
         EXPECT_EQ(idOf(events[tick]), static_cast<std::uint64_t>(tick + 1));
@@ -532,11 +535,13 @@ TEST_F(QueuesOverLoopbackTest, ATicksSeveralBuffersCountAsSeveralSendsAndKeepThe
     expectedA += expectedB;
     queues->flush();
 
-    EXPECT_EQ(loopback::readBytes(*a.tcpPeer, expectedA.size()), expectedA);
-    EXPECT_EQ(loopback::readBytes(*b.tcpPeer, expectedB.size()), expectedB);
+    EXPECT_EQ(nettest::readBytes(*a.tcpPeer, expectedA.size()), expectedA);
+    EXPECT_EQ(nettest::readBytes(*b.tcpPeer, expectedB.size()), expectedB);
     // Counted as one send per buffer and destination, however the bytes were handed over.
     const std::uint64_t sends = ownBuffers + 2 * broadcastBuffers;
-    EXPECT_TRUE(loopback::waitUntil([&] { return stats->getPackets(tcp_sent) == sends; }));
-    EXPECT_TRUE(loopback::waitUntil(
-        [&] { return stats->getBytes(tcp_sent) == expectedA.size() + expectedB.size(); }));
+    EXPECT_TRUE(
+        waitUntil([&] { return stats->getPackets(tcp_sent) == sends; }, nettest::kWaitLimit));
+    EXPECT_TRUE(
+        waitUntil([&] { return stats->getBytes(tcp_sent) == expectedA.size() + expectedB.size(); },
+                  nettest::kWaitLimit));
 }

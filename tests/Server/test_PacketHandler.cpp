@@ -17,7 +17,6 @@ namespace {
 
 using boost::asio::ip::tcp;
 using boost::asio::ip::udp;
-using progtest::loopback;
 using progtest::pumpUntil;
 using progtest::queued;
 

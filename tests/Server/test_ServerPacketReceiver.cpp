@@ -19,7 +19,6 @@ namespace {
 
 using boost::asio::ip::tcp;
 using boost::asio::ip::udp;
-using progtest::loopback;
 using progtest::pumpUntil;
 using progtest::queued;
 

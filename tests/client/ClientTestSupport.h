@@ -29,6 +29,7 @@
 #include "Common/Protobuf/Object.pb.h"
 #include "GameTestSupport.h"
 #include "client/ResourceManager.h"
+#include "tools/testkit/MonotonicClock.h"
 
 namespace clienttest {
 
@@ -335,15 +336,12 @@ inline void redirectStdoutTo(const std::string& path) {
 // Calls step until done() holds or the time is up; for what only the network can bring.
 inline bool pumpUntil(const std::function<bool()>& done, const std::function<void()>& step,
                       std::chrono::milliseconds limit = std::chrono::seconds(5)) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < end) {
-        step();
-        if (done()) {
-            return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return false;
+    return waitUntil(
+        [&] {
+            step();
+            return done();
+        },
+        limit);
 }
 
 // Plays the game server on 127.0.0.1: a TCP listener and a UDP socket on one port number.

@@ -23,6 +23,7 @@
 #include "client/ResourceManager.h"
 #include "client/Sender.h"
 #include "client/TestCube.h"
+#include "tools/testkit/MonotonicClock.h"
 
 namespace {
 
@@ -174,17 +175,20 @@ TEST_F(MVEntryPointTest, ForwardBoostAndLeftButtonTogether) {
     // The button goes through the X server, as a player's would.
     window.getMouseDelta();  // pointer over the window's centre
     ASSERT_EQ(std::system("xdotool mousedown 1"), 0);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (!window.isMouseButtonDown() && std::chrono::steady_clock::now() < deadline) {
-        window.pollEvents();
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    waitUntil(
+        [&] {
+            window.pollEvents();
+            return window.isMouseButtonDown();
+        },
+        std::chrono::seconds(5));
     frame(0.05f);
     std::system("xdotool mouseup 1");
-    for (int i = 0; i < 200 && window.isMouseButtonDown(); ++i) {
-        window.pollEvents();
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    waitUntil(
+        [&] {
+            window.pollEvents();
+            return !window.isMouseButtonDown();
+        },
+        std::chrono::seconds(1));
     const auto updates = wire.received();
     ASSERT_EQ(updates.size(), 1u);
     EXPECT_EQ(updates[0].boosterson(), controls::kForward | controls::kUp | controls::kFire);

@@ -15,10 +15,10 @@ namespace {
 using statsfile::readLines;
 using statsfile::rowOf;
 
-constexpr int kRowsLimitMs = 10000;
+constexpr Milliseconds kRowsLimit{10000};
 
 bool waitForRows(const std::string& path, std::size_t lines) {
-    return waitUntil([&] { return readLines(path).size() >= lines; }, kRowsLimitMs);
+    return waitUntil([&] { return readLines(path).size() >= lines; }, kRowsLimit);
 }
 
 class StatisticsLogTest : public ServerTest {
@@ -54,8 +54,7 @@ TEST_F(StatisticsLogTest, RunStartsABlockThenWritesARowEverySecond) {
         const std::vector<long long> last = statsfile::rowFields(lines.back());
         return last[13] == 1 && last[4] > 5 && last[8] > 100 && last[12] > 5;
     };
-    ASSERT_TRUE(waitUntil(seesThePlayer, kRowsLimitMs))
-        << ::testing::PrintToString(readLines(path_));
+    ASSERT_TRUE(waitUntil(seesThePlayer, kRowsLimit)) << ::testing::PrintToString(readLines(path_));
     server_->stop();
 
     const std::vector<std::string> lines = readLines(path_);

@@ -47,10 +47,10 @@ TEST_F(HostileResources, ThousandConnectionsOpenedAndDroppedLeaveNothingBehind) 
             }
         }
     }
-    EXPECT_TRUE(waitUntil([&] { return server->openDescriptors() == baseline; }, 10000))
+    EXPECT_TRUE(waitUntil([&] { return server->openDescriptors() == baseline; }, 10s))
         << server->openDescriptors() << " descriptors open, " << baseline << " before";
     // Whoever was announced as joining was announced as leaving too: no ghost ships.
-    EXPECT_TRUE(waitUntil([&] { return everyArrivalHasLeft(*player); }, 10000));
+    EXPECT_TRUE(waitUntil([&] { return everyArrivalHasLeft(*player); }, 10s));
     expectServed();
 }
 
@@ -80,7 +80,7 @@ TEST_F(LowOpenFilesLimit, KeepsServingDoesNotSpinAndAcceptsAgain) {
     for (RawClient& hostile : hostiles) {
         ASSERT_TRUE(hostile.connectTo(server->port()));
     }
-    ASSERT_TRUE(waitUntil([&] { return server->openDescriptors() >= kLimit; }, 5000) ||
+    ASSERT_TRUE(waitUntil([&] { return server->openDescriptors() >= kLimit; }, 5s) ||
                 vptrCheckStarved(server->output()))
         << server->openDescriptors() << " descriptors open";
     SKIP_IF_VPTR_CHECK_STARVED();
@@ -99,7 +99,7 @@ TEST_F(LowOpenFilesLimit, KeepsServingDoesNotSpinAndAcceptsAgain) {
     for (RawClient& hostile : hostiles) {
         hostile.close();
     }
-    ASSERT_TRUE(waitUntil([&] { return server->openDescriptors() <= baseline; }, 10000))
+    ASSERT_TRUE(waitUntil([&] { return server->openDescriptors() <= baseline; }, 10s))
         << server->openDescriptors() << " descriptors open, " << baseline << " before";
     SKIP_IF_VPTR_CHECK_STARVED();
     auto newcomer = joinProbe();
@@ -186,12 +186,12 @@ TEST_F(HostileResources, ClientThatNeverReadsIsDroppedAtItsBacklogCap) {
             }
             return false;
         },
-        5000));
+        5s));
 
     player->markServed();
     JoinChurn churn(server->port(), 50);
     churn.start();
-    const bool dropped = playerSeesDeparture(stalledId, 90000);
+    const bool dropped = playerSeesDeparture(stalledId, 90s);
     churn.stop();
     EXPECT_TRUE(dropped) << churn.joins() << " joins were not enough\n" << server->output();
     std::printf("the stalled client was dropped after %d joins\n", churn.joins());
@@ -199,6 +199,6 @@ TEST_F(HostileResources, ClientThatNeverReadsIsDroppedAtItsBacklogCap) {
     // What the server holds for a stalled client is bounded by the cap, not by its patience.
     EXPECT_LT(server->residentBytes() - residentBefore, 64 << 20);
     stalled.close();
-    EXPECT_TRUE(waitUntil([&] { return server->openDescriptors() == baseline; }, 10000))
+    EXPECT_TRUE(waitUntil([&] { return server->openDescriptors() == baseline; }, 10s))
         << server->openDescriptors() << " descriptors open, " << baseline << " before";
 }

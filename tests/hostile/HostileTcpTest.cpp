@@ -151,7 +151,7 @@ TEST_F(HostileTcp, HalfFramesWaitWithoutHarmAndLeaveNothingBehind) {
         hostile->close();
         EXPECT_TRUE(playerSeesDeparture(hostile->ownId())) << server->output();
     }
-    EXPECT_TRUE(waitUntil([&] { return server->openDescriptors() == baseline; }, 5000))
+    EXPECT_TRUE(waitUntil([&] { return server->openDescriptors() == baseline; }, 5s))
         << server->openDescriptors() << " descriptors open, " << baseline << " before";
 }
 
@@ -169,7 +169,7 @@ TEST_F(HostileTcp, ResetInTheMiddleOfAFrameRemovesOnlyThatPlayer) {
         EXPECT_TRUE(playerSeesDeparture(hostile->ownId())) << server->output();
     }
     expectServed(0.5);
-    EXPECT_TRUE(waitUntil([&] { return server->openDescriptors() == baseline; }, 5000))
+    EXPECT_TRUE(waitUntil([&] { return server->openDescriptors() == baseline; }, 5s))
         << server->openDescriptors() << " descriptors open, " << baseline << " before";
 }
 

@@ -40,6 +40,7 @@ inline bool hasSanitizerReport(const std::string& log) {
 
 using scripted::ScriptedClient;
 using scripted::View;
+using namespace std::chrono_literals;
 
 // A real server with one well-behaved player that keeps playing; the tests add a hostile
 // client and check that the player keeps being served.
@@ -83,13 +84,13 @@ protected:
     // failure (with the test failed).
     ScriptedClient::Ptr joinProbe(bool fire = false) {
         auto probe = ScriptedClient::create(io.service(), {false});
-        if (!probe->join("127.0.0.1", server->port(), std::chrono::milliseconds(5000))) {
+        if (!probe->join("127.0.0.1", server->port(), 5s)) {
             ADD_FAILURE() << "probe could not join\n" << server->output();
             return nullptr;
         }
         probe->steer({Quaternion(), controls::kForward | (fire ? controls::kFire : 0u), 0.6});
         // UDP reaches the player only after the server has seen its first ClientUpdate.
-        if (!waitUntil([&] { return probe->view().ownUpdates > 0; }, 5000)) {
+        if (!waitUntil([&] { return probe->view().ownUpdates > 0; }, 5s)) {
             ADD_FAILURE() << "probe got no ObjectUpdate of its ship\n" << server->output();
             return nullptr;
         }
@@ -110,7 +111,7 @@ protected:
 
     // Waits until the player has seen the departure of the player with this id (announced
     // over TCP).
-    bool playerSeesDeparture(std::uint64_t id, int timeoutMs = 5000) {
+    bool playerSeesDeparture(std::uint64_t id, std::chrono::milliseconds timeout = 5s) {
         return waitUntil(
             [&] {
                 const View view = player->view();
@@ -118,17 +119,17 @@ protected:
                 return found != view.objects.end() && found->second.destroyed &&
                        found->second.destroyedOverTcp;
             },
-            timeoutMs);
+            timeout);
     }
 
-    bool playerSeesArrival(std::uint64_t id, int timeoutMs = 5000) {
+    bool playerSeesArrival(std::uint64_t id, std::chrono::milliseconds timeout = 5s) {
         return waitUntil(
             [&] {
                 const View view = player->view();
                 auto found = view.objects.find(id);
                 return found != view.objects.end() && found->second.announced;
             },
-            timeoutMs);
+            timeout);
     }
 
     // Hostile client that has joined and read its Welcome.

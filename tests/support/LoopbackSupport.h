@@ -18,22 +18,13 @@
 #include <thread>
 
 #include "Common/TcpConnection.h"
+#include "tools/testkit/Loopback.h"
+#include "tools/testkit/MonotonicClock.h"
 
-namespace loopback {
+namespace nettest {
 
+// How long a test waits for what only the network brings; loopback delivers at once.
 constexpr std::chrono::seconds kWaitLimit{5};
-
-// Polls until pred holds or the limit passes; network arrivals cannot be driven.
-inline bool waitUntil(const std::function<bool()>& pred) {
-    const auto deadline = std::chrono::steady_clock::now() + kWaitLimit;
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
 
 // An io_service run by one thread, like each program's network thread.
 class NetworkThread {
@@ -97,10 +88,6 @@ private:
     bool taken_ = false;
 };
 
-inline boost::asio::ip::address_v4 loopback() {
-    return boost::asio::ip::address_v4::loopback();
-}
-
 struct TcpPair {
     TcpConnection::Ptr connection;                       // on the network thread's io_service
     std::unique_ptr<boost::asio::ip::tcp::socket> peer;  // blocking, used by the test
@@ -126,15 +113,17 @@ inline std::string readBytes(boost::asio::ip::tcp::socket& peer, std::size_t siz
     std::string received;
     peer.non_blocking(true);
     char chunk[4096];
-    waitUntil([&] {
-        boost::system::error_code error;
-        const std::size_t want = std::min(sizeof chunk, size - received.size());
-        const std::size_t got = peer.read_some(boost::asio::buffer(chunk, want), error);
-        if (!error) {
-            received.append(chunk, got);
-        }
-        return received.size() >= size || (error && error != boost::asio::error::would_block);
-    });
+    waitUntil(
+        [&] {
+            boost::system::error_code error;
+            const std::size_t want = std::min(sizeof chunk, size - received.size());
+            const std::size_t got = peer.read_some(boost::asio::buffer(chunk, want), error);
+            if (!error) {
+                received.append(chunk, got);
+            }
+            return received.size() >= size || (error && error != boost::asio::error::would_block);
+        },
+        kWaitLimit);
     return received;
 }
 
@@ -143,15 +132,17 @@ inline std::optional<std::string> receiveDatagram(boost::asio::ip::udp::socket& 
     std::optional<std::string> datagram;
     peer.non_blocking(true);
     char buffer[65536];
-    waitUntil([&] {
-        boost::system::error_code error;
-        boost::asio::ip::udp::endpoint from;
-        const std::size_t got = peer.receive_from(boost::asio::buffer(buffer), from, 0, error);
-        if (!error) {
-            datagram = std::string(buffer, got);
-        }
-        return datagram.has_value();
-    });
+    waitUntil(
+        [&] {
+            boost::system::error_code error;
+            boost::asio::ip::udp::endpoint from;
+            const std::size_t got = peer.receive_from(boost::asio::buffer(buffer), from, 0, error);
+            if (!error) {
+                datagram = std::string(buffer, got);
+            }
+            return datagram.has_value();
+        },
+        kWaitLimit);
     return datagram;
 }
 
@@ -161,4 +152,4 @@ inline bool datagramWaiting(boost::asio::ip::udp::socket& peer) {
     return peer.available(error) > 0;
 }
 
-}  // namespace loopback
+}  // namespace nettest

@@ -8,6 +8,10 @@
 #include <boost/asio/ip/udp.hpp>
 #include <cstdint>
 
+inline boost::asio::ip::address_v4 loopback() {
+    return boost::asio::ip::address_v4::loopback();
+}
+
 inline sockaddr_in loopbackAddress(std::uint16_t port) {
     sockaddr_in address{};
     address.sin_family = AF_INET;

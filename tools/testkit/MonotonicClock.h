@@ -24,15 +24,16 @@ inline void sleepForMs(int ms) {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
-// Polls pred every 10 ms until it holds or timeoutMs pass; returns its last value.
+// Calls pred a millisecond apart until it holds or the limit passes, for what only another
+// thread or process brings about; returns its last value.
 template <typename Pred>
-bool waitUntil(Pred pred, int timeoutMs) {
-    const std::int64_t end = monotonicMs() + timeoutMs;
+bool waitUntil(Pred pred, std::chrono::milliseconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
     while (!pred()) {
-        if (monotonicMs() >= end) {
+        if (std::chrono::steady_clock::now() >= end) {
             return pred();
         }
-        sleepForMs(10);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return true;
 }
