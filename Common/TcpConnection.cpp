@@ -37,11 +37,13 @@ bool TcpConnection::close() {
     socket_.cancel(ignored);
     socket_.close(ignored);
     // The write in flight keeps its bytes until its completion reports the cancel. The ones
-    // behind it never start; their owners still hear of them, after that completion.
+    // behind it never start; their owners still hear of them, after that completion. Which of
+    // them is the first failure is settled now: the connection may be gone when they run.
+    const boost::system::error_code aborted = boost::asio::error::operation_aborted;
     for (PendingWrite& dropped : pending_) {
         if (dropped.done) {
-            io_.post([done = std::move(dropped.done)] {
-                done(boost::asio::error::operation_aborted, 0);
+            io_.post([done = std::move(dropped.done), aborted, first = firstFailure(aborted)] {
+                done(aborted, 0, first);
             });
         }
     }
@@ -58,7 +60,8 @@ void TcpConnection::enqueue(std::shared_ptr<const std::string> bytes, WriteDone 
         // What a send on a closed socket reports: the caller counts and logs it like any
         // failed send.
         if (done) {
-            done(boost::asio::error::bad_descriptor, 0);
+            const boost::system::error_code badDescriptor = boost::asio::error::bad_descriptor;
+            done(badDescriptor, 0, firstFailure(badDescriptor));
         }
         return;
     }
@@ -96,8 +99,16 @@ void TcpConnection::writeNext() {
                                      self->backlog_ -= item->bytes->size();
                                  }
                                  if (item->done) {
-                                     item->done(error, written);
+                                     item->done(error, written, self->firstFailure(error));
                                  }
                                  self->writeNext();
                              });
+}
+
+bool TcpConnection::firstFailure(const boost::system::error_code& error) {
+    if (!error || writeFailed_) {
+        return false;
+    }
+    writeFailed_ = true;
+    return true;
 }

@@ -20,7 +20,11 @@
 class TcpConnection : public std::enable_shared_from_this<TcpConnection> {
 public:
     using Ptr = std::shared_ptr<TcpConnection>;
-    using WriteDone = std::function<void(const boost::system::error_code&, std::size_t)>;
+    // The error, the bytes written, and whether this is the connection's first failed write:
+    // a stream whose write failed once is dead, so its owner reports that write and only
+    // counts the ones after it.
+    using WriteDone =
+        std::function<void(const boost::system::error_code&, std::size_t, bool firstFailure)>;
     using OverflowHandler = std::function<void(const Ptr&)>;
 
     static constexpr std::size_t kReceiveBufferSize = 2048;
@@ -53,6 +57,8 @@ private:
     explicit TcpConnection(boost::asio::io_service& io);
     void enqueue(std::shared_ptr<const std::string> bytes, WriteDone done);
     void writeNext();
+    // Network thread: true for the first failed write handed to a done, false ever after.
+    bool firstFailure(const boost::system::error_code& error);
 
     struct PendingWrite {
         std::shared_ptr<const std::string> bytes;
@@ -68,5 +74,6 @@ private:
     bool writing_ = false;
     bool closed_ = false;
     bool overflowed_ = false;
+    bool writeFailed_ = false;
     OverflowHandler overflowHandler_;
 };

@@ -36,16 +36,17 @@ std::uint64_t playerCount() {
 }
 
 // Counting happens when the network thread has written the bytes (or failed to). One write
-// may carry several buffers; it counts and reports as that many sends.
+// may carry several buffers; it counts as that many sends. Only a connection's first failed
+// write prints its line: a cut connection fails every write still queued and every one handed
+// over until its player is gone, and one line tells of that.
 TcpConnection::WriteDone countTcpWrite(const char* errorFormat, std::size_t buffers) {
-    return [errorFormat, buffers](const boost::system::error_code& error, std::size_t written) {
+    return [errorFormat, buffers](const boost::system::error_code& error, std::size_t written,
+                                  bool firstFailure) {
         Statistics* stats = Statistics::getInstance();
         stats->addBytes(written, tcp_sent);
         stats->addPackets(buffers, tcp_sent);
-        if (error) {
-            for (std::size_t i = 0; i < buffers; ++i) {
-                consoleLog(errorFormat, error.message().c_str(), error.value());
-            }
+        if (firstFailure) {
+            consoleLog(errorFormat, error.message().c_str(), error.value());
         }
     };
 }

@@ -58,7 +58,7 @@ TEST_F(TcpConnectionTest, WritesFromTheMainThreadArriveCompleteAndInOrder) {
     std::atomic<bool> doneOnMain{false};
     for (int i = 0; i < kChunks; ++i) {
         pair.connection->write(std::make_shared<const std::string>(chunk(i)),
-                               [&](const boost::system::error_code& error, std::size_t n) {
+                               [&](const boost::system::error_code& error, std::size_t n, bool) {
                                    failed = failed || static_cast<bool>(error);
                                    reported += n;
                                    doneOnMain = doneOnMain || std::this_thread::get_id() == main;
@@ -89,7 +89,7 @@ TEST_F(TcpConnectionTest, CloseReportsOnlyTheFirstTimeAndLaterWritesFail) {
     std::size_t written = 1;
     std::thread::id doneOn;
     pair.connection->write(std::make_shared<const std::string>("late"),
-                           [&](const boost::system::error_code& error, std::size_t n) {
+                           [&](const boost::system::error_code& error, std::size_t n, bool) {
                                reported = error;
                                written = n;
                                doneOn = std::this_thread::get_id();
@@ -127,12 +127,16 @@ protected:
     void flood() {
         const auto block = std::make_shared<const std::string>(kBlock, 'z');
         for (int i = 0; i < kBlocks; ++i) {
-            pair.connection->write(block, [&](const boost::system::error_code& error, std::size_t) {
-                ++done;
-                if (!error) {
-                    ++written;
-                }
-            });
+            pair.connection->write(
+                block, [&](const boost::system::error_code& error, std::size_t, bool first) {
+                    ++done;
+                    if (!error) {
+                        ++written;
+                    }
+                    if (first) {
+                        ++firstFailures;
+                    }
+                });
         }
     }
 
@@ -141,6 +145,7 @@ protected:
     static constexpr int kBlocks = 160;
     std::atomic<int> written{0};
     std::atomic<int> done{0};
+    std::atomic<int> firstFailures{0};
 };
 
 }  // namespace
@@ -165,6 +170,8 @@ TEST_F(StalledPeerTest, OverflowHandlerRunsOnceAndTheOwnerCloses) {
     EXPECT_LT(written.load(), kBlocks);
     // Every write hears how it ended, also those the close dropped before they started.
     EXPECT_TRUE(waitUntil([&] { return done == kBlocks; }, nettest::kWaitLimit)) << done;
+    // Of all the writes the close failed, one is marked as the connection's first failure.
+    EXPECT_EQ(firstFailures, 1);
 }
 
 TEST_F(StalledPeerTest, OverflowHandlerRunsOnceEvenWhenTheOwnerKeepsTheConnection) {
