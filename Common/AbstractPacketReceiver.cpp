@@ -135,6 +135,10 @@ std::vector<NetworkEventPtr> AbstractPacketReceiver::splitDatagram(const std::ui
     return events;
 }
 
+void AbstractPacketReceiver::startTCPReceive(const TcpConnection::Ptr& connection) {
+    armTCPReceive(connection);
+}
+
 void AbstractPacketReceiver::armTCPReceive(const TcpConnection::Ptr& connection) {
     // The handler holds the connection, so its buffer lives as long as the receive.
     connection->socket().async_receive(

@@ -54,6 +54,8 @@ public:
     virtual bool onClientUpdate(const Morvik::ClientUpdate& message, std::uint16_t qport,
                                 udp::endpoint sender);
 
+    // Arms the first receive on a connected socket.
+    void startTCPReceive(const TcpConnection::Ptr& connection);
     // Starts one receive on a connected socket; each completion starts the next.
     void armTCPReceive(const TcpConnection::Ptr& connection);
     void armUDPReceive(udp::socket& socket);

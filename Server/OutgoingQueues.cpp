@@ -90,6 +90,11 @@ OutgoingQueues::BufferList& OutgoingQueues::clientQueue(Player* player) {
     return tcpQueues[player];
 }
 
+void OutgoingQueues::appendFrame(const google::protobuf::Message& message, std::string& buffer,
+                                 MessageType type) {
+    ::appendFrame(buffer, type, message);
+}
+
 void OutgoingQueues::enqueueMessage(const google::protobuf::Message& message, BufferList& list,
                                     MessageType type) {
     const std::size_t frameLength = message.ByteSizeLong() + 1;
@@ -99,7 +104,7 @@ void OutgoingQueues::enqueueMessage(const google::protobuf::Message& message, Bu
         (!list.back()->empty() && list.back()->size() + frameLength > kBatchLimit)) {
         list.push_back(std::make_shared<std::string>());
     }
-    appendFrame(*list.back(), type, message);
+    appendFrame(message, *list.back(), type);
 }
 
 void OutgoingQueues::sendObjectInfoTo(Morvik::ObjectInfo& info, Player* player) {

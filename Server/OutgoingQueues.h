@@ -37,6 +37,9 @@ public:
 
     // The player's own TCP list, created on first use.
     BufferList& clientQueue(Player* player);
+    // One frame of the message at the end of the buffer.
+    static void appendFrame(const google::protobuf::Message& message, std::string& buffer,
+                            MessageType type);
     void enqueueMessage(const google::protobuf::Message& message, BufferList& list,
                         MessageType type);
 

@@ -130,9 +130,7 @@ bool PacketHandler::onClientUpdate(const Morvik::ClientUpdate& message, std::uin
     }
     Player* player = static_cast<Player*>(found);
     player->udpEndpoint = sender;
-    const Morvik::Orientation& orientation = message.orientation();
-    player->orientation =
-        Quaternion(orientation.w(), orientation.x(), orientation.y(), orientation.z());
+    player->orientation = toQuaternion(message.orientation());
     player->inputMask = message.boosterson();
     return true;
 }

@@ -8,7 +8,6 @@
 
 #include "Common/Controls.h"
 #include "Common/GameState.h"
-#include "Common/MessageConversions.h"
 #include "Common/Platform.h"
 #include "Common/Protobuf/Object.pb.h"
 #include "Common/SceneGraph.h"
@@ -111,7 +110,7 @@ void MVEntryPoint::update(float dt) {
     Morvik::ClientUpdate message;
     message.set_boosterson(mask);
     // This frame's rotations are still pending: they reach the orientation at the next apply.
-    setOrientation(message.mutable_orientation(), *camera.getOrientation());
+    toOrientation(message.mutable_orientation(), *camera.getOrientation());
     Sender::getInstance()->sendClientUpdate(message);
     // The surplus over the interval is dropped, so one frame sends at most one update.
     sendAccumulator = 0.0f;

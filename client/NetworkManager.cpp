@@ -50,10 +50,11 @@ bool NetworkManager::connect(std::string host, std::string port, std::uint32_t u
         PacketReceiver* connectedReceiver = receiver;
         TcpConnection::Ptr connection = tcpSocket;
         boost::asio::post(ioService, [connectedReceiver, connection]() {
-            connectedReceiver->armTCPReceive(connection);
+            connectedReceiver->startTCPReceive(connection);
         });
 
         Sender* sender = Sender::getInstance();
+        sender->setTcpSocket(tcpSocket.get());
         sender->setUdpSocket(udpSocket);
         sender->setServerEndpoint(serverEndpoint.release());  // lives as long as the process
         return true;

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "Common/ConsoleLog.h"
+#include "Common/MessageConversions.h"
 #include "Common/Protobuf/Object.pb.h"
 #include "Common/Statistics.h"
 
@@ -26,6 +27,10 @@ void Sender::setServerEndpoint(boost::asio::ip::udp::endpoint* endpoint) {
 
 void Sender::setUdpSocket(boost::asio::ip::udp::socket* socket) {
     udpSocket = socket;
+}
+
+void Sender::setTcpSocket(TcpConnection* connection) {
+    tcpSocket = connection;
 }
 
 std::string* Sender::buildPacket(MessageType type, const google::protobuf::Message& message) {
@@ -71,4 +76,8 @@ void Sender::handleSend(const boost::system::error_code& error, std::size_t byte
         Statistics::getInstance()->addBytes(bytesSent, udp_sent);
         Statistics::getInstance()->addPackets(1, udp_sent);
     }
+}
+
+void toOrientation(Morvik::Orientation* out, const Quaternion& q) {
+    setOrientation(out, q);
 }

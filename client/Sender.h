@@ -6,13 +6,16 @@
 #include <string>
 
 #include "Common/FrameCodec.h"
+#include "Common/Quaternion.h"
 
 namespace google::protobuf {
 class Message;
 }
 namespace Morvik {
 class ClientUpdate;
-}
+class Orientation;
+}  // namespace Morvik
+class TcpConnection;
 
 // The client's only way of sending: one schema message per datagram, qport in front, to the
 // server's UDP endpoint. Unwired (no socket or endpoint yet) it drops everything silently.
@@ -26,6 +29,7 @@ public:
     void setQport(std::uint16_t qport);
     void setServerEndpoint(boost::asio::ip::udp::endpoint* endpoint);
     void setUdpSocket(boost::asio::ip::udp::socket* socket);
+    void setTcpSocket(TcpConnection* connection);
 
     // qport (u16 LE), then one frame. The caller owns the result.
     std::string* buildPacket(MessageType type, const google::protobuf::Message& message);
@@ -37,6 +41,7 @@ public:
     void handleSend(const boost::system::error_code& error, std::size_t bytesSent,
                     const std::string& datagram);
 
+    TcpConnection* tcpSocket = nullptr;  // not owned; nothing is sent over it from here
     boost::asio::ip::udp::socket* udpSocket = nullptr;
     boost::asio::ip::udp::endpoint* serverEndpoint = nullptr;
     std::uint16_t qport = 0;  // 0 until the first Welcome
@@ -44,3 +49,6 @@ public:
 private:
     Sender() = default;
 };
+
+// Fills a ClientUpdate's orientation from the camera's quaternion.
+void toOrientation(Morvik::Orientation* out, const Quaternion& q);

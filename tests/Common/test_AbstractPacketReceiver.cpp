@@ -128,7 +128,7 @@ protected:
             boost::asio::write(*pair.peer, boost::asio::buffer(bytes));
         }
         net.run([&] {
-            receiver.armTCPReceive(pair.connection);
+            receiver.startTCPReceive(pair.connection);
             return 0;
         });
     }

@@ -94,12 +94,12 @@ TEST_F(OutgoingQueuesTest, AFrameIsLengthThenTypeThenBody) {
     Morvik::ObjectDestroy destroy;
     destroy.set_id(300);  // field 1 varint: 0x08, then 300 = 0xAC 0x02
     std::string buffer = "x";
-    appendFrame(buffer, MessageType::ObjectDestroy, destroy);
+    OutgoingQueues::appendFrame(destroy, buffer, MessageType::ObjectDestroy);
     EXPECT_EQ(buffer, std::string("x\x04\x00\x03\x08\xAC\x02", 7));
 
     const Morvik::ObjectInfo big = messageOfSize(300);  // N = 301 = 0x012D
     buffer.clear();
-    appendFrame(buffer, MessageType::ObjectInfo, big);
+    OutgoingQueues::appendFrame(big, buffer, MessageType::ObjectInfo);
     ASSERT_EQ(buffer.size(), 303u);
     EXPECT_EQ(static_cast<unsigned char>(buffer[0]), 0x2D);
     EXPECT_EQ(static_cast<unsigned char>(buffer[1]), 0x01);

@@ -163,7 +163,8 @@ TEST_F(PacketHandlerTest, ClientUpdateSteersThePlayerOfItsAddressAndQport) {
     Player* player = join(client);
     ASSERT_NE(player, nullptr);
     const udp::endpoint source(loopback(), 40000);
-    const Quaternion turned(0.5f, 0.5f, 0.5f, 0.5f);
+    // Four different components, squared length 0.99: taken as sent, each in its place.
+    const Quaternion turned(0.8f, 0.1f, -0.3f, 0.5f);
 
     // Another qport from the same address is somebody else.
     EXPECT_TRUE(handler->onClientUpdate(steering(turned, controls::kForward), 3, source));
@@ -173,9 +174,9 @@ TEST_F(PacketHandlerTest, ClientUpdateSteersThePlayerOfItsAddressAndQport) {
     EXPECT_TRUE(handler->onClientUpdate(steering(turned, controls::kAllThrust | controls::kFire), 2,
                                         source));
     EXPECT_EQ(player->udpEndpoint, source);
-    EXPECT_FLOAT_EQ(player->orientation.w, 0.5f);
-    EXPECT_FLOAT_EQ(player->orientation.x, 0.5f);
-    EXPECT_FLOAT_EQ(player->orientation.y, 0.5f);
+    EXPECT_FLOAT_EQ(player->orientation.w, 0.8f);
+    EXPECT_FLOAT_EQ(player->orientation.x, 0.1f);
+    EXPECT_FLOAT_EQ(player->orientation.y, -0.3f);
     EXPECT_FLOAT_EQ(player->orientation.z, 0.5f);
     EXPECT_EQ(player->inputMask, controls::kAllThrust | controls::kFire);
 }

@@ -63,7 +63,7 @@ void connectClient() {
     if (error || serverSide < 0) {
         die("connect");
     }
-    receiver->armTCPReceive(connection);
+    receiver->startTCPReceive(connection);
 }
 
 void sendTcp(const std::uint8_t* bytes, std::size_t length) {
