@@ -181,6 +181,44 @@ TEST_F(PacketHandlerTest, ClientUpdateSteersThePlayerOfItsAddressAndQport) {
     EXPECT_EQ(player->inputMask, controls::kAllThrust | controls::kFire);
 }
 
+// (0.5, 0.5, 0.5, 0.5) scaled to a squared length: every component counts alike, and halving is
+// exact in float, so the four floats on the wire have the squared length of the float root,
+// within a millionth of the one asked for.
+Quaternion ofSquaredLength(float squaredLength) {
+    const float half = 0.5f * std::sqrt(squaredLength);
+    const double onWire = 4.0 * static_cast<double>(half) * static_cast<double>(half);
+    EXPECT_NEAR(onWire, squaredLength, 1e-6);
+    return Quaternion(half, half, half, half);
+}
+
+TEST_F(PacketHandlerTest, SteeringIsTakenOnlyWithinTwentyPercentOfUnitLength) {
+    tcp::socket client(clientIo);
+    Player* player = join(client);
+    ASSERT_NE(player, nullptr);
+    const udp::endpoint source(loopback(), 40000);
+    // Whether an update with an orientation of this squared length steers the player.
+    const auto steers = [&](float squaredLength) {
+        player->orientation = Quaternion();
+        player->inputMask = 0;
+        player->udpEndpoint = udp::endpoint(loopback(), 9001);
+        const Quaternion sent = ofSquaredLength(squaredLength);
+        EXPECT_TRUE(handler->onClientUpdate(steering(sent, controls::kForward), 2, source));
+        const bool taken = player->inputMask == controls::kForward;
+        // Whole or not at all; taken as sent, not normalised.
+        const Quaternion expected = taken ? sent : Quaternion();
+        EXPECT_EQ(player->orientation.w, expected.w) << squaredLength;
+        EXPECT_EQ(player->orientation.x, expected.x) << squaredLength;
+        EXPECT_EQ(player->orientation.y, expected.y) << squaredLength;
+        EXPECT_EQ(player->orientation.z, expected.z) << squaredLength;
+        EXPECT_EQ(player->udpEndpoint.port(), taken ? source.port() : 9001) << squaredLength;
+        return taken;
+    };
+    EXPECT_FALSE(steers(0.79f));
+    EXPECT_TRUE(steers(0.81f));
+    EXPECT_TRUE(steers(1.19f));
+    EXPECT_FALSE(steers(1.21f));
+}
+
 TEST_F(PacketHandlerTest, NonFiniteSteeringIsIgnoredWhole) {
     tcp::socket client(clientIo);
     Player* player = join(client);

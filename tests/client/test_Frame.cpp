@@ -33,15 +33,17 @@ std::uint64_t nextTestTick() {
 }
 
 struct ProbeLog {
+    int updates = 0;
     int draws = 0;
     bool deleted = false;
 };
 
-// Counts its draws and tells when it is deleted.
+// Counts its updates and draws and tells when it is deleted.
 class Probe : public Transform {
 public:
     Probe(std::uint64_t id, ProbeLog* log) : Transform(id), log(log) {}
     ~Probe() override { log->deleted = true; }
+    void update(float /*dt*/) override { ++log->updates; }
     void draw() override { ++log->draws; }
     ProbeLog* log;
 };
@@ -143,7 +145,7 @@ TEST_F(FrameTest, ChaseCameraSitsBehindAndAboveTheOwnShipInItsOwnFrame) {
     EXPECT_NEAR(eye.z, 30 + 2, 1e-3);
 }
 
-TEST_F(FrameTest, ObjectRemovedByAHandlerIsNotDrawnInThatFrame) {
+TEST_F(FrameTest, ObjectRemovedByAHandlerIsUpdatedOnceMoreButNotDrawnInThatFrame) {
     scene->add(new Probe(kServerId | 1, &kept));
     scene->add(new Probe(kServerId | 2, &doomed));
     Morvik::ObjectDestroy destroy;
@@ -152,7 +154,10 @@ TEST_F(FrameTest, ObjectRemovedByAHandlerIsNotDrawnInThatFrame) {
 
     frame();
 
+    EXPECT_EQ(kept.updates, 1);
     EXPECT_EQ(kept.draws, 1);
+    // Its removal waits for the end of the frame's world update.
+    EXPECT_EQ(doomed.updates, 1);
     EXPECT_EQ(doomed.draws, 0);
     EXPECT_TRUE(doomed.deleted);
     EXPECT_EQ(scene->find(kServerId | 2), nullptr);
