@@ -24,6 +24,7 @@
 #include "tests/e2e-client/Screenshot.h"
 #include "tests/e2e-client/VirtualDisplay.h"
 #include "tools/testkit/ChildProcess.h"
+#include "tools/testkit/HelpListing.h"
 #include "tools/testkit/IoThread.h"
 #include "tools/testkit/Loopback.h"
 #include "tools/testkit/ScriptedClient.h"
@@ -345,19 +346,6 @@ TEST_F(ClientEndToEnd, EscapeEndsWithStatus0EvenBeforeTheWelcome) {
     EXPECT_EQ(client->waitForExit(10s), std::optional<int>(0));
     io.stop();
     thread.join();
-}
-
-// The text with every run of blanks and line ends made one space, so that the listing's
-// column widths do not matter.
-std::string flattened(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        const bool blank = c == ' ' || c == '\n';
-        if (!blank || (!out.empty() && out.back() != ' ')) {
-            out.push_back(blank ? ' ' : c);
-        }
-    }
-    return out;
 }
 
 // The defaults are seen here only: every other test passes its options. Help is printed before

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "tests/e2e/E2eSupport.h"
+#include "tools/testkit/HelpListing.h"
 
 namespace e2e {
 namespace {
@@ -15,19 +16,6 @@ constexpr Milliseconds kExitLimit{10000};
 
 bool contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
-}
-
-// The text with every run of blanks and line ends made one space: the listing wraps long
-// help texts at its line length.
-std::string flattened(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        const bool blank = c == ' ' || c == '\n';
-        if (!blank || (!out.empty() && out.back() != ' ')) {
-            out.push_back(blank ? ' ' : c);
-        }
-    }
-    return out;
 }
 
 // Runs the server with these arguments until it ends by itself.
