@@ -163,9 +163,17 @@ TEST_F(GameplayTest, HitsKillScoreAndRespawnReachTheRightClients) {
     blue->steer({Quaternion(), 0});  // the victim's UDP port becomes known
     red->steer({Quaternion(), kFire});
 
-    // Two hits (100 - 42.42 - 42.42 = 15.16 left), then the third kills.
+    // Two hits (100 - 42.42 - 42.42 = 15.16 left), then the third kills: the victim is told
+    // of the red team's point.
     ASSERT_TRUE(blue->waitFor(
-        [&](const std::vector<ReceivedMessage>&) { return ownStatus(blue).size() >= 4; },
+        [&](const std::vector<ReceivedMessage>&) {
+            for (const ObjectInfo& status : ownStatus(blue)) {
+                if (status.playerdata().redteamscore() == 1) {
+                    return true;
+                }
+            }
+            return false;
+        },
         Milliseconds(15000)))
         << "hits seen: " << ownStatus(blue).size();
     red->steer({Quaternion(), 0});
@@ -173,6 +181,7 @@ TEST_F(GameplayTest, HitsKillScoreAndRespawnReachTheRightClients) {
     const float afterOne = 100.0f - 42.42f;
     const float afterTwo = afterOne - 42.42f;
     const std::vector<ObjectInfo> victim = ownStatus(blue);
+    ASSERT_GE(victim.size(), 4u);
     EXPECT_FLOAT_EQ(victim[0].playerdata().health(), afterOne);
     EXPECT_FLOAT_EQ(victim[1].playerdata().health(), afterTwo);
     // The kill: first the respawn's own status, then the status after the score changed.

@@ -12,13 +12,18 @@ namespace {
 using Morvik::ObjectInfo;
 using Morvik::Welcome;
 
-// Waits until client has at least n messages on TCP; returns them.
-std::vector<ReceivedMessage> tcpMessages(const ScriptedClient::Ptr& client, std::size_t n) {
-    client->waitFor(
-        [n](const std::vector<ReceivedMessage>& all) {
-            return onTransport(all, Transport::Tcp).size() >= n;
+// Waits until the client has been told of the player with this id as everybody is, by the
+// announcement with the scores; returns every TCP message it has by then.
+std::vector<ReceivedMessage> tcpUntilAnnounced(const ScriptedClient::Ptr& client,
+                                               std::uint64_t id) {
+    const long announced = client->waitForMessage(
+        [id](const ReceivedMessage& received) {
+            return received.transport == Transport::Tcp && received.is(MessageType::ObjectInfo) &&
+                   received.as<ObjectInfo>().id() == id &&
+                   received.as<ObjectInfo>().playerdata().has_score();
         },
-        kWait);
+        0, kWait);
+    EXPECT_GE(announced, 0) << "no announcement of " << id;
     return onTransport(client->messages(), Transport::Tcp);
 }
 
@@ -54,7 +59,7 @@ class JoinTest : public ServerTest {};
 TEST_F(JoinTest, NewcomerGetsWelcomeThenSnapshotThenItsAnnouncement) {
     startServer({"--spawnType", "2"});
     auto first = joinClient();
-    const auto tcp = tcpMessages(first, 3);
+    const auto tcp = tcpUntilAnnounced(first, first->playerId());
     ASSERT_EQ(tcp.size(), 3u);
 
     ASSERT_TRUE(tcp[0].is(MessageType::Welcome));
@@ -88,9 +93,9 @@ TEST_F(JoinTest, NewcomerGetsWelcomeThenSnapshotThenItsAnnouncement) {
 TEST_F(JoinTest, SecondPlayerGetsNextQportOtherTeamAndEveryShip) {
     startServer({"--spawnType", "2"});
     auto first = joinClient();
-    tcpMessages(first, 3);
+    tcpUntilAnnounced(first, first->playerId());
     auto second = joinClient();
-    const auto tcp = tcpMessages(second, 4);
+    const auto tcp = tcpUntilAnnounced(second, second->playerId());
     ASSERT_EQ(tcp.size(), 4u);
 
     const Welcome& welcome = tcp[0].as<Welcome>();
@@ -107,7 +112,7 @@ TEST_F(JoinTest, SecondPlayerGetsNextQportOtherTeamAndEveryShip) {
     EXPECT_TRUE(tcp[3].as<ObjectInfo>().playerdata().has_score());
 
     // The first player learns of the second from the announcement alone.
-    const auto firstTcp = tcpMessages(first, 4);
+    const auto firstTcp = tcpUntilAnnounced(first, second->playerId());
     ASSERT_EQ(firstTcp.size(), 4u);
     const ObjectInfo& announced = firstTcp[3].as<ObjectInfo>();
     EXPECT_EQ(announced.id(), objectId(1, 3));

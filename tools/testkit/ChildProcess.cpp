@@ -233,11 +233,6 @@ long ChildProcess::waitForLineMatching(const std::function<bool(const std::strin
     return found;
 }
 
-bool ChildProcess::waitForLineCount(std::size_t count, Milliseconds timeout) const {
-    std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, timeout, [&] { return splitLines(out_).size() >= count; });
-}
-
 std::size_t ChildProcess::countLines(const std::string& text) const {
     const std::vector<std::string> all = lines();
     return static_cast<std::size_t>(std::count(all.begin(), all.end(), text));

@@ -60,8 +60,6 @@ public:
     long waitForLine(const std::string& text, Milliseconds timeout, std::size_t from = 0) const;
     long waitForLineMatching(const std::function<bool(const std::string&)>& pred,
                              Milliseconds timeout, std::size_t from = 0) const;
-    // Waits until at least `count` whole lines have arrived.
-    bool waitForLineCount(std::size_t count, Milliseconds timeout) const;
     // Number of lines equal to text.
     std::size_t countLines(const std::string& text) const;
 
