@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <fstream>
 #include <random>
+#include <thread>
 
 namespace e2eclient {
 
@@ -71,30 +72,29 @@ VirtualDisplay::VirtualDisplay() {
 
 int runOnDisplay(const VirtualDisplay& display, const std::string& program,
                  const std::vector<std::string>& args, Milliseconds timeout) {
-    int status = -1;
-    // A connection to the X server fails outright now and then on a busy machine (X's own
-    // tools show it too); a tool that could not reach the display is run again.
-    for (int attempt = 0; attempt < 5; ++attempt) {
+    const auto giveUp = std::chrono::steady_clock::now() + kDisplayPatience;
+    for (;;) {
         ChildProcess tool({findProgram(program), args, {display.env()}, {}});
-        status = tool.waitForExit(timeout).value_or(-1);
+        const int status = tool.waitForExit(timeout).value_or(-1);
         const std::string error = tool.errorOutput();
-        if (status == 0 || (error.find("open display") == std::string::npos &&
-                            error.find("xdo instance") == std::string::npos)) {
-            break;
+        const bool refused = error.find("open display") != std::string::npos ||
+                             error.find("xdo instance") != std::string::npos;
+        if (status == 0 || !refused || std::chrono::steady_clock::now() > giveUp) {
+            return status;
         }
         std::fprintf(stderr, "%s could not open the X display; running it again\n",
                      program.c_str());
+        std::this_thread::sleep_for(kDisplayRetryPause);
     }
-    return status;
 }
 
 int requestWindowClose(const VirtualDisplay& display) {
     Display* x = nullptr;
-    for (int attempt = 0; attempt < 5 && x == nullptr; ++attempt) {
-        if (attempt > 0) {
-            std::fprintf(stderr, "X display could not be opened; trying again\n");
-        }
-        x = XOpenDisplay(display.name().c_str());
+    const auto giveUp = std::chrono::steady_clock::now() + kDisplayPatience;
+    while ((x = XOpenDisplay(display.name().c_str())) == nullptr &&
+           std::chrono::steady_clock::now() < giveUp) {
+        std::fprintf(stderr, "X display could not be opened; trying again\n");
+        std::this_thread::sleep_for(kDisplayRetryPause);
     }
     if (x == nullptr) {
         return 0;

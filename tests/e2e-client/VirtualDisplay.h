@@ -11,6 +11,11 @@ namespace e2eclient {
 
 using Milliseconds = ChildProcess::Milliseconds;
 
+// On a busy machine the X server now and then refuses new connections, at times for a second
+// or more. Whatever could not reach it tries again after a pause, for this long.
+constexpr Milliseconds kDisplayPatience{15000};
+constexpr Milliseconds kDisplayRetryPause{200};
+
 class VirtualDisplay {
 public:
     VirtualDisplay();  // starts Xvfb with a 1024 x 768 x 24 screen; check ok()

@@ -52,7 +52,9 @@ std::unique_ptr<ChildProcess> startClient(const VirtualDisplay& display,
     return std::make_unique<ChildProcess>(ChildProcess::Options{
         MORVIK_CLIENT_BINARY,
         std::move(args),
-        {display.env(), "LIBGL_ALWAYS_SOFTWARE=1", "SDL_AUDIODRIVER=dummy",
+        // Only SDL's X driver: when the X server refuses the client, its start fails and is
+        // tried again, instead of going on on a text-terminal driver without OpenGL.
+        {display.env(), "LIBGL_ALWAYS_SOFTWARE=1", "SDL_AUDIODRIVER=dummy", "SDL_VIDEODRIVER=x11",
          // Only read by a client built with a sanitizer. Mesa's renderer is unloaded at
          // SDL_Quit, and what it leaves behind cannot be told from anything else then; the
          // client's own leaks are checked by its unit tests.
@@ -62,13 +64,13 @@ std::unique_ptr<ChildProcess> startClient(const VirtualDisplay& display,
 }
 
 // Starts the client and waits until its window is open and its scene is being set up. On a
-// busy machine a connection to the X server now and then fails outright ("Couldn't open X11
-// display", seen from X's own tools too); such a start is tried again, up to five times.
+// busy machine the X server now and then refuses connections, at times for a second or more
+// (X's own tools see it too); a start that SDL could not make is tried again, for up to 15 s.
 std::unique_ptr<ChildProcess> startClientWithWindow(const VirtualDisplay& display,
                                                     const std::vector<std::string>& args) {
-    std::unique_ptr<ChildProcess> client;
-    for (int attempt = 0; attempt < 5; ++attempt) {
-        client = startClient(display, args);
+    const auto giveUp = Clock::now() + kDisplayPatience;
+    for (;;) {
+        auto client = startClient(display, args);
         const auto deadline = Clock::now() + 30s;
         while (Clock::now() < deadline && client->running()) {
             if (client->waitForOutput("Loading: ", 100ms)) {
@@ -76,12 +78,13 @@ std::unique_ptr<ChildProcess> startClientWithWindow(const VirtualDisplay& displa
             }
         }
         client->waitForExit(5s);  // its last words read in
-        if (client->errorOutput().find("Couldn't open X11 display") == std::string::npos) {
+        if (client->errorOutput().find("Couldn't initialize SDL: ") == std::string::npos ||
+            Clock::now() > giveUp) {
             return client;
         }
         std::fprintf(stderr, "client could not open the X display; starting it again\n");
+        std::this_thread::sleep_for(kDisplayRetryPause);
     }
-    return client;
 }
 
 std::string artifact(const std::string& name) {
