@@ -32,12 +32,14 @@ fi
 
 # The client's OpenGL tests draw into a virtual X server with Mesa's software renderer. Its
 # display number starts high and at random: X servers of other sandboxes on this machine share
-# the abstract socket names, and their lock files are not seen here.
+# the abstract socket names, and their lock files are not seen here. An X server resets itself
+# whenever its last client leaves and drops the connections that come meanwhile; the tests'
+# processes come and go all the time, so it must not (-noreset).
 export LIBGL_ALWAYS_SOFTWARE=1
-xvfb=(xvfb-run -a -n "$((1000 + RANDOM % 30000))" -s "-screen 0 1024x768x24")
+xvfb=(xvfb-run -a -n "$((1000 + RANDOM % 30000))" -s "-screen 0 1024x768x24 -noreset")
 
-# Every test runs once: a failure counts. Where a shared machine now and then refuses a
-# connection to the X server, the tests retry only that opening and say so.
+# Every test runs once: a failure counts. Should the X server still refuse a connection, the
+# tests retry only that opening and say so.
 echo "== all tests"
 ctest_status=0
 "${xvfb[@]}" ctest --test-dir build --output-on-failure -j "$(nproc)" --timeout 300 ||

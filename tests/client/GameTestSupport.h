@@ -20,10 +20,11 @@ namespace gametest {
 inline void openWindow() {
     static bool open = false;
     if (!open) {
-        // Now and then the X server refuses connections on a busy machine, at times for a
-        // second or more; trying for up to 10 s here keeps that from ending the test inside
-        // Window::init. Only the X driver: SDL would otherwise start on a text-terminal driver
-        // without OpenGL when X refuses it, and that start would not be tried again.
+        // An X server that resets when its last client leaves refuses connections meanwhile
+        // (the test script runs it with -noreset); should one be refused all the same, it is
+        // tried again for up to 10 s here rather than ending the test inside Window::init.
+        // Only the X driver: SDL would otherwise start on a text-terminal driver without
+        // OpenGL when X refuses it, and that start would not be tried again.
         setenv("SDL_VIDEODRIVER", "x11", 0);
         for (int attempt = 1; attempt <= 100 && SDL_InitSubSystem(SDL_INIT_VIDEO) != 0; ++attempt) {
             std::fprintf(stderr, "X display could not be opened (%s); try %d of 100 again\n",

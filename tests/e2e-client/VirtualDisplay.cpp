@@ -49,7 +49,11 @@ VirtualDisplay::VirtualDisplay() {
         auto server = std::make_unique<ChildProcess>(
             ChildProcess::Options{findProgram("Xvfb"),
                                   {":" + std::to_string(n), "-displayfd", std::to_string(ready[1]),
-                                   "-screen", "0", "1024x768x24", "-nolisten", "tcp"},
+                                   "-screen", "0", "1024x768x24", "-nolisten", "tcp",
+                                   // Without it the server resets whenever its last client
+                                   // leaves (an X tool, or SDL's probe of the display) and
+                                   // drops the connections that come meanwhile.
+                                   "-noreset"},
                                   {},
                                   {}});
         close(ready[1]);

@@ -11,8 +11,9 @@ namespace e2eclient {
 
 using Milliseconds = ChildProcess::Milliseconds;
 
-// On a busy machine the X server now and then refuses new connections, at times for a second
-// or more. Whatever could not reach it tries again after a pause, for this long.
+// Should the X server refuse a connection all the same (it runs with -noreset, which ends the
+// refusals of a server resetting after its last client), whatever could not reach it tries
+// again after a pause, for this long.
 constexpr Milliseconds kDisplayPatience{15000};
 constexpr Milliseconds kDisplayRetryPause{200};
 

@@ -63,9 +63,8 @@ std::unique_ptr<ChildProcess> startClient(const VirtualDisplay& display,
         MORVIK_CLIENT_RUN_DIR});
 }
 
-// Starts the client and waits until its window is open and its scene is being set up. On a
-// busy machine the X server now and then refuses connections, at times for a second or more
-// (X's own tools see it too); a start that SDL could not make is tried again, for up to 15 s.
+// Starts the client and waits until its window is open and its scene is being set up. A start
+// that SDL could not make because the X server refused it is tried again, for up to 15 s.
 std::unique_ptr<ChildProcess> startClientWithWindow(const VirtualDisplay& display,
                                                     const std::vector<std::string>& args) {
     const auto giveUp = Clock::now() + kDisplayPatience;
